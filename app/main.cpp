@@ -1,0 +1,84 @@
+// relay-server: the relay between object devices and the monitoring
+// workstation. Until the operator console exists it runs headless.
+#include <csignal>
+#include <cstdio>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "app/options.h"
+#include "app/server.h"
+
+namespace {
+
+volatile std::sig_atomic_t gStop = 0;
+void OnSignal(int) { gStop = 1; }
+
+// Directory and name (without extension) of the running executable.
+void ExecutableParts(std::string& dir, std::string& base) {
+  std::string path(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+  path.resize(n > 0 ? size_t(n) : 0);
+  const size_t slash = path.rfind('/');
+  dir = slash == std::string::npos ? "." : path.substr(0, slash);
+  base = slash == std::string::npos ? path : path.substr(slash + 1);
+  const size_t dot = base.rfind('.');
+  if (dot != std::string::npos && dot > 0) base.resize(dot);
+  if (base.empty()) base = "relay-server";
+}
+
+void WriteLines(std::vector<console::Line>& lines) {
+  for (const console::Line& l : lines) {
+    std::fwrite(l.text.data(), 1, l.text.size(), stdout);
+    std::fputc('\n', stdout);
+  }
+  if (!lines.empty()) std::fflush(stdout);
+  lines.clear();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  const auto opts = app::ParseOptions(std::vector<std::string>(argv + 1, argv + argc), &error);
+  if (!opts) {
+    std::fprintf(stderr, "relay-server: %s\n%s", error.c_str(), app::kUsage);
+    return 2;
+  }
+  if (opts->help) {
+    std::fputs(app::kUsage, stdout);
+    return 0;
+  }
+  if (!opts->headless)
+    std::fputs("relay-server: this build has no operator console; running headless\n", stderr);
+
+  std::string exeDir, baseName;
+  ExecutableParts(exeDir, baseName);
+  const std::string dataDir = opts->dataDir.empty() ? exeDir : opts->dataDir;
+  if (::access(dataDir.c_str(), R_OK | X_OK) != 0) {
+    std::fprintf(stderr, "relay-server: data directory %s cannot be used\n", dataDir.c_str());
+    return 1;
+  }
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGPIPE, SIG_IGN);
+
+  app::Server server(dataDir, baseName);
+  if (!server.Start(&error)) {
+    std::fprintf(stderr, "relay-server: %s\n", error.c_str());
+    return 1;
+  }
+  if (opts->reg == app::RegisterMode::All) server.OpenRegistrationAll();
+  if (opts->reg == app::RegisterMode::One) server.OpenRegistrationOne(opts->regNumber);
+
+  std::vector<console::Line> lines;
+  while (!gStop) {
+    server.Lines().Drain(lines, 50);
+    WriteLines(lines);
+  }
+  server.Stop();
+  server.Lines().Drain(lines, 0);
+  WriteLines(lines);
+  return 0;
+}

@@ -1,0 +1,77 @@
+#include "app/options.h"
+
+#include <charconv>
+
+namespace app {
+
+const char kUsage[] =
+    "Usage: relay-server --headless [--data-dir DIR] [--register all|N1/N2/N3]\n"
+    "  --headless        run without windows; messages go to standard output\n"
+    "  --data-dir DIR    where relay-server.ini and relay-server.ndx live\n"
+    "                    (default: the executable's directory)\n"
+    "  --register all    open registration for every new device\n"
+    "  --register N/N/N  open registration for the device with this console number\n";
+
+std::optional<devlink::ConsoleNumber> ParseConsoleNumber(const std::string& text) {
+  uint8_t parts[3];
+  size_t pos = 0;
+  for (int k = 0; k < 3; ++k) {
+    if (k > 0) {
+      if (pos >= text.size() || text[pos] != '/') return std::nullopt;
+      ++pos;
+    }
+    unsigned v = 0;
+    const char* first = text.data() + pos;
+    const auto [end, ec] = std::from_chars(first, text.data() + text.size(), v);
+    if (ec != std::errc() || end == first || v > 255) return std::nullopt;
+    parts[k] = uint8_t(v);
+    pos = size_t(end - text.data());
+  }
+  if (pos != text.size()) return std::nullopt;
+  return devlink::ConsoleNumber{parts[0], parts[1], parts[2]};
+}
+
+std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::string* error) {
+  Options o;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& a = args[i];
+    auto value = [&](std::string& out) {
+      if (i + 1 >= args.size()) {
+        *error = a + " needs a value";
+        return false;
+      }
+      out = args[++i];
+      return true;
+    };
+    if (a == "--headless") {
+      o.headless = true;
+    } else if (a == "--help" || a == "-h") {
+      o.help = true;
+    } else if (a == "--data-dir") {
+      if (!value(o.dataDir)) return std::nullopt;
+      if (o.dataDir.empty()) {
+        *error = "--data-dir needs a directory";
+        return std::nullopt;
+      }
+    } else if (a == "--register") {
+      std::string v;
+      if (!value(v)) return std::nullopt;
+      if (v == "all") {
+        o.reg = RegisterMode::All;
+      } else if (auto n = ParseConsoleNumber(v)) {
+        o.reg = RegisterMode::One;
+        o.regNumber = *n;
+      } else {
+        *error = "--register takes \"all\" or a console number N1/N2/N3 (0..255 each), not \"" +
+                 v + "\"";
+        return std::nullopt;
+      }
+    } else {
+      *error = "unknown argument \"" + a + "\"";
+      return std::nullopt;
+    }
+  }
+  return o;
+}
+
+}  // namespace app

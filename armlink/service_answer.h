@@ -1,0 +1,18 @@
+// Decoding of the devices' answers to the console's service requests (channel
+// type, signal level, SIM balance, switching off and on) into message lines.
+#pragma once
+
+#include <cstdint>
+
+#include "console/message_sink.h"
+#include "devlink/client_record.h"
+
+namespace armlink {
+
+// For an event telegram of device `r`: produces the message of a service
+// answer when one is expected, and returns true when the event is a GSM
+// balance packet that is acknowledged but not forwarded to the workstation.
+bool DecodeServiceAnswer(const devlink::ClientRecord& r, const uint8_t* t,
+                         console::MessageSink& sink);
+
+}  // namespace armlink

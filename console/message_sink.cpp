@@ -1,0 +1,58 @@
+#include "console/message_sink.h"
+
+#include <chrono>
+
+#include "console/line_format.h"
+
+namespace console {
+
+void LineQueue::Push(Line line) {
+  {
+    std::lock_guard<std::mutex> g(m_);
+    q_.push_back(std::move(line));
+  }
+  cv_.notify_one();
+}
+
+void LineQueue::Drain(std::vector<Line>& out, int timeoutMs) {
+  std::unique_lock<std::mutex> g(m_);
+  if (q_.empty() && timeoutMs > 0)
+    cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return !q_.empty(); });
+  while (!q_.empty()) {
+    out.push_back(std::move(q_.front()));
+    q_.pop_front();
+  }
+}
+
+void MessageSink::Stamped(Window w, std::string_view text) {
+  std::string line = TimeStamp(clock_.Now());
+  line += ' ';
+  line += text;
+  q_.Push({w, std::move(line)});
+}
+
+void MessageSink::Message(std::string_view text) {
+  if (!s_.GlMsgStop) Stamped(Window::Message, text);
+}
+
+void MessageSink::RegMessage(std::string_view text) {
+  if (s_.GlRegOn || (s_.GlOtladka && !s_.GlMsgStop)) Stamped(Window::Message, text);
+}
+
+void MessageSink::ConsoleLine(std::string_view text) {
+  q_.Push({Window::Message, std::string(text)});
+}
+
+void MessageSink::DebugLine(std::string_view text) {
+  if (s_.GlOtladka) ConsoleLine(text);
+}
+
+void MessageSink::DeviceTrace(const uint8_t* telegram, std::string_view peer, uint16_t port,
+                              bool sent, bool padded, bool encrypted) {
+  if (!s_.GlOutEthern || !s_.GlTraficRun) return;
+  if (encrypted && !s_.GlOutCrypt) return;
+  if (telegram[0] == 0xEE && telegram[2] == 0xAA) return;
+  q_.Push({Window::Traffic, DeviceTraceLine(clock_.Now(), telegram, sent, peer, port, padded)});
+}
+
+}  // namespace console

@@ -1,0 +1,70 @@
+// The message sink: where every part of the server sends its message and trace
+// lines. Lines are formatted and time-stamped here, on the producing thread,
+// and queued for the front end, which drains the queue without ever making a
+// worker wait for it.
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <mutex>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "console/console_settings.h"
+#include "platform/clock.h"
+
+namespace console {
+
+enum class Window : uint8_t { Message, Traffic };
+
+struct Line {
+  Window window;
+  std::string text;
+};
+
+// Many producers, one consumer; keeps each producer's order.
+class LineQueue {
+ public:
+  void Push(Line line);
+  // Moves every queued line into `out`; waits up to `timeoutMs` for the first.
+  void Drain(std::vector<Line>& out, int timeoutMs);
+
+ private:
+  std::mutex m_;
+  std::condition_variable cv_;
+  std::deque<Line> q_;
+};
+
+class MessageSink {
+ public:
+  MessageSink(const ConsoleSettings& s, LineQueue& q, const platform::Clock& clock)
+      : s_(s), q_(q), clock_(clock) {}
+
+  // A message: shown unless "Стоп" is on.
+  void Message(std::string_view text);
+  // A registration message: shown while registration is allowed, or in debug
+  // mode unless "Стоп" is on.
+  void RegMessage(std::string_view text);
+  // A console line: no time stamp, shown whatever "Стоп" says.
+  void ConsoleLine(std::string_view text);
+  // A debug line: a console line shown only in debug mode.
+  void DebugLine(std::string_view text);
+
+  // Device telegram trace. `encrypted` marks a telegram in its encrypted form,
+  // traced only with "Вывод шифрованных телеграмм".
+  void DeviceTrace(const uint8_t* telegram, std::string_view peer, uint16_t port, bool sent,
+                   bool padded, bool encrypted);
+
+  const ConsoleSettings& Settings() const { return s_; }
+
+ private:
+  void Stamped(Window w, std::string_view text);
+
+  const ConsoleSettings& s_;
+  LineQueue& q_;
+  const platform::Clock& clock_;
+};
+
+}  // namespace console

@@ -1,0 +1,38 @@
+// The client table: the growable array of client records, indexed by the
+// 16-bit client index that devices put into their wrappers.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+#include "devlink/client_record.h"
+
+namespace devlink {
+
+class ClientTable {
+ public:
+  static constexpr size_t kMaxRecords = 65534;
+  static constexpr size_t kInitialRecords = 20;
+
+  // Room for the largest table is reserved once, so records never move while a
+  // worker holds a reference; untouched pages cost no memory.
+  ClientTable();
+
+  size_t Size() const { return records_.size(); }
+  size_t HighestIndex() const { return records_.size() - 1; }
+  bool Valid(size_t i) const { return i < records_.size(); }
+
+  ClientRecord& operator[](size_t i) { return records_[i]; }
+  const ClientRecord& operator[](size_t i) const { return records_[i]; }
+  ClientRecord* Data() { return records_.data(); }
+  const ClientRecord* Data() const { return records_.data(); }
+
+  // Sets the length within 1..kMaxRecords; added records are zero.
+  void Resize(size_t n);
+
+ private:
+  std::vector<ClientRecord> records_;
+};
+
+}  // namespace devlink

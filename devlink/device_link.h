@@ -1,0 +1,52 @@
+// The device link's shared state: what the device worker works on while it
+// holds Lock, and what the other workers and the console reach through it.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <mutex>
+
+#include "console/console_settings.h"
+#include "console/message_sink.h"
+#include "devlink/cipher.h"
+#include "devlink/client_table.h"
+#include "devlink/handoff.h"
+#include "devlink/intake_ring.h"
+#include "devlink/sender.h"
+#include "platform/clock.h"
+#include "registry/buff_client.h"
+
+namespace devlink {
+
+struct DeviceLink {
+  DeviceLink(registry::TBuffClient& store, console::ConsoleSettings& settings,
+             console::MessageSink& sink, Sender& sender, const platform::Clock& clock,
+             const Key10& regKeyBase)
+      : store(store), table(store.Table()), settings(settings), sink(sink), sender(sender),
+        clock(clock), regKeyBase(regKeyBase) {}
+
+  // Serialises all work on client records, the cipher state, the hand-off
+  // buffers and the workstation port. Never taken twice by one thread.
+  std::mutex Lock;
+
+  registry::TBuffClient& store;
+  ClientTable& table;
+  console::ConsoleSettings& settings;
+  console::MessageSink& sink;
+  Sender& sender;
+  const platform::Clock& clock;
+  const Key10 regKeyBase;
+
+  CipherState cipher;
+  Handoff handoff;
+  IntakeEntry work{};  // the datagram being processed, also the scratch telegram
+
+  // Asks the front end to refresh the grid row of a client index.
+  std::function<void(uint16_t)> onRowRefresh;
+
+  void RefreshRow(uint16_t i) const {
+    if (onRowRefresh) onRowRefresh(i);
+  }
+};
+
+}  // namespace devlink

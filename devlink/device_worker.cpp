@@ -1,0 +1,46 @@
+#include "devlink/device_worker.h"
+
+#include <mutex>
+
+#include "devlink/process.h"
+#include "devlink/registration.h"
+
+namespace devlink {
+
+bool TEthernThread::RunOnce() {
+  bool worked = false;
+  if (!ring_.Empty()) {
+    std::lock_guard<std::mutex> lock(link_.Lock);
+    ring_.Take(link_.work);
+    ProcessEntry(link_);
+    worked = true;
+  }
+  if (link_.settings.GlRegOneStart.exchange(false)) {
+    std::lock_guard<std::mutex> lock(link_.Lock);
+    CheckOneNumber(link_);
+    worked = true;
+  }
+  return worked;
+}
+
+void TEthernThread::Loop() {
+  while (!stop_) {
+    const uint32_t seen = signal_.Seen();
+    if (!RunOnce() && !stop_) signal_.WaitChange(seen);
+  }
+  finished_ = true;
+}
+
+void TEthernThread::Start() {
+  stop_ = false;
+  finished_ = false;
+  thread_ = std::thread([this] { Loop(); });
+}
+
+void TEthernThread::Stop() {
+  stop_ = true;
+  signal_.Notify();
+  if (thread_.joinable()) thread_.join();
+}
+
+}  // namespace devlink

@@ -1,0 +1,48 @@
+// Hand-off of maintenance, loader and configurator answers from the device
+// worker to the exchanges that wait for them on the console's thread. The
+// worker fills a channel under Lock; the waiter watches the single-byte flags.
+#pragma once
+
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+
+#include "devlink/client_record.h"
+
+namespace devlink {
+
+struct DeviceLink;
+
+inline constexpr size_t kDeliveryBlock = 149;
+
+struct Handoff {
+  std::atomic<uint16_t> GlNumStruct{0};   // client index of the selected device
+  uint8_t GlAnswerBuf[128]{};             // last maintenance answer
+  std::atomic<uint8_t> GlWaitCode{0};     // awaited code; 0 once it has arrived
+  uint8_t GlLoaderReply[128]{};           // last loader reply ...
+  uint8_t loaderReplyLen = 0;             // ... and its length
+  std::atomic<uint8_t> GlLoaderReplyFlag{0};
+  PStr17 GlTargetHost{};                  // where loader and file packets go
+  uint16_t GlTargetPort = 0;
+  std::atomic<uint8_t> statesArrived{0};      // detector-state answer (0xF4) arrived
+  std::atomic<uint8_t> operationFinished{0};  // expander operation ended (0xF0)
+
+  // The configurator window's receiver of the 149-byte delivery block; empty
+  // while no configurator window exists.
+  std::function<void(const uint8_t* block)> configuratorDelivery;
+};
+
+// The four channels, as ProcessEntry tests them; each returns true when the
+// working copy was the kind of telegram the channel takes.
+bool LoaderReplyChannel(DeviceLink& link);
+bool ConfiguratorChannel(DeviceLink& link, size_t avail);
+bool EncryptedAnswerChannel(DeviceLink& link, size_t avail);
+// For a plain 0xEF telegram already checked; `code` is its byte 3.
+void PlainAnswerChannel(DeviceLink& link, uint8_t code);
+
+// Codes of plain 0xEF telegrams that carry maintenance answers or notices.
+bool IsMaintenanceAnswerCode(uint8_t code);
+bool IsRefusalCode(uint8_t code);
+
+}  // namespace devlink
