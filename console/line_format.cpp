@@ -33,7 +33,9 @@ std::string DeviceTraceLine(const platform::LocalTime& t, const uint8_t* telegra
   std::string s = TimeStamp(t);
   s += sent ? "(E)W" : "(E)R";
   s += peer;
-  s += "[" + std::to_string(port) + "]:";
+  s += '[';
+  s += std::to_string(port);
+  s += "]:";
   s += HexDump(telegram, DeviceTraceCount(telegram, padded));
   return s;
 }
