@@ -1,0 +1,370 @@
+#include "tools/devsim/cli.h"
+
+#include <charconv>
+#include <cmath>
+#include <cstring>
+#include <string_view>
+
+namespace devsim {
+namespace {
+
+// Decimal, or hexadecimal with a 0x prefix.
+bool ParseU64(std::string_view t, uint64_t* v) {
+  int base = 10;
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) {
+    t.remove_prefix(2);
+    base = 16;
+  }
+  if (t.empty()) return false;
+  auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), *v, base);
+  return ec == std::errc() && p == t.data() + t.size();
+}
+
+bool ParseHexBytes(std::string_view t, uint8_t* out, size_t n) {
+  if (t.size() > 2 && t[0] == '0' && (t[1] == 'x' || t[1] == 'X')) t.remove_prefix(2);
+  if (t.size() != 2 * n) return false;
+  for (size_t k = 0; k < n; ++k) {
+    auto [p, ec] = std::from_chars(t.data() + 2 * k, t.data() + 2 * k + 2, out[k], 16);
+    if (ec != std::errc() || p != t.data() + 2 * k + 2) return false;
+  }
+  return true;
+}
+
+bool ParseNumber(std::string_view t, ConsoleNumber* n) {
+  uint8_t parts[3];
+  for (int k = 0; k < 3; ++k) {
+    const size_t slash = k < 2 ? t.find('/') : t.size();
+    if (slash == std::string_view::npos) return false;
+    uint64_t v;
+    if (!ParseU64(t.substr(0, slash), &v) || v > 255) return false;
+    parts[k] = uint8_t(v);
+    t.remove_prefix(k < 2 ? slash + 1 : slash);
+  }
+  *n = {parts[0], parts[1], parts[2]};
+  return true;
+}
+
+bool ParseEndpoint(std::string_view t, uint32_t* addr, uint16_t* port) {
+  const size_t colon = t.rfind(':');
+  if (colon == std::string_view::npos) return false;
+  uint64_t p;
+  if (!ParseU64(t.substr(colon + 1), &p) || p == 0 || p > 65535) return false;
+  std::string_view host = t.substr(0, colon);
+  if (host == "localhost") host = "127.0.0.1";
+  if (!ParseIpv4(host, addr)) return false;
+  *port = uint16_t(p);
+  return true;
+}
+
+std::string Num(uint64_t v) { return std::to_string(v); }
+
+}  // namespace
+
+std::string UsageText() {
+  return R"(usage: devsim --server ADDR:PORT [options]        play object devices against the server
+       devsim --make-ndx FILE [options]               write a registry of registered devices
+       devsim --help
+
+Devices
+  --devices N            number of devices, 1..65534 (default 1; with --ndx: all in-use records)
+  --first N1/N2/N3       number of the first device (default 1/0/1); numbers count up in N3,
+                         then N2, then N1
+  --seed S               seed of the per-device seed, device bytes and identity (default 1);
+                         the same seed and position give the same device on every run
+  --identity HHHH        force identity bytes In0 In1 for every device (e.g. 12AB), also over
+                         the identities of --ndx; with --register this plays a substitution
+  --reg-key HEX20        registration base constant, 20 hex digits
+                         (default 5A3C96E1B4072DF8C613)
+  --ndx FILE             load the devices from a server registry file: every in-use record
+                         becomes a device with its index, number, key, identity and chaining
+                         (device send = record C_iResiv, receive = C_iTransm); no registration
+                         unless --register is given
+
+Network
+  --server ADDR:PORT     the server's device port (required to run)
+  --sockets K            UDP sockets to share among the devices (default 1); device k uses
+                         socket k mod K
+  --port P               local port of the first socket, the others P+1..; 0 = ephemeral
+                         (default 0). With --move-port the second sockets use P+K..
+  --source ADDR          address of the first device (default 127.1.0.1); device k sends from
+                         ADDR+k through the shared socket(s), which loopback accepts for any
+                         127.x.y.z
+  --no-spread            every device uses its socket's own address, bound to --source:
+                         only one device per socket makes sense, so --sockets defaults to
+                         --devices and must not be lower
+
+Behaviour
+  --register / --no-register
+                         send the registration until answered (default on, off with --ndx);
+                         without registration and without --ndx a device has no client index
+                         and only sends echoes
+  --reg-code C           registration code 7 or 0x87 (default 7)
+  --reg-retry-ms MS      registration retry interval (default 3000)
+  --heartbeat-ms MS      heartbeat period per device; 0 = no heartbeats (default 15000, or
+                         devices*1000/R with --rate R)
+  --heartbeats K         heartbeats per device, then stop sending them (default 0 = until the
+                         run ends)
+  --time-requests K      time requests per device, one after the other
+  --events K             events per device, each sent until acknowledged
+  --event-code C         event code in byte 8 (default 0x01)
+  --event-retry-ms MS    resend an unacknowledged event after this (default 2000)
+  --echo K               echo telegrams per device, one after the other (no registration needed)
+  --answer-timeout-ms MS give up waiting for a heartbeat, time or echo answer (default 3000);
+                         also how long the end of a run waits for answers in flight
+  --answer-requests / --no-answer-requests
+                         answer server requests with an event of the request's sequence byte,
+                         sent until acknowledged (default on)
+  --skip K               raise the send chaining value by K without sending, once, before a
+                         device's first wrapped telegram (K <= 5 stays within the server's
+                         look-ahead)
+  --repeat-seq           the second heartbeat of each device repeats the first one's sequence
+  --move-port            after registration (with --ndx: after the first answer) send from a
+                         second socket on another port
+  --rate R               at most R telegrams per second over all devices, starts spread evenly
+  --start-spread-ms MS   spread the devices' starts over MS (default: devices/R with --rate,
+                         else the heartbeat period)
+  --duration-ms D        stop sending after D ms, then wait up to --answer-timeout-ms for the
+                         last answers (default: run until the work is done, or until SIGINT)
+
+Registry
+  --make-ndx FILE        write record k = device k for --devices devices as a fresh
+                         registration leaves them on the server (in use, link state 2, chaining
+                         = first 4 key bytes, peer address = device address, peer port = its
+                         socket's --port); honours --first --seed --identity --reg-key --source
+                         --port --sockets --no-spread; opens no socket
+
+Output
+  --verbose              one line per received telegram (decrypted hex) on stderr
+  --quiet                no informational lines; only the summary
+  --json-summary         print the summary as one JSON object instead of the text line
+
+The summary line on stdout:
+  devsim: devices=N registered=R heartbeats=sent/answered time=sent/answered
+  events=sent/acked echoes=sent/returned requests=received/answered undecryptable=U
+  unanswered=X duplicates=D unexpected=E send_errors=S elapsed_ms=T
+Exit status: 0 when everything asked for was answered, nothing was undecryptable and every
+datagram could be sent; 1 otherwise or on a run-time error; 2 for bad arguments.
+)";
+}
+
+std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* c) {
+  SimOptions& o = c->sim;
+  bool socketsGiven = false;
+  for (int i = 1; i < argc; ++i) {
+    std::string_view arg = argv[i];
+    std::string_view value;
+    bool hasValue = false;
+    if (const size_t eq = arg.find('='); arg.rfind("--", 0) == 0 && eq != std::string_view::npos) {
+      value = arg.substr(eq + 1);
+      arg = arg.substr(0, eq);
+      hasValue = true;
+    }
+    auto need = [&](std::string_view* v) -> bool {
+      if (hasValue) {
+        *v = value;
+        return true;
+      }
+      if (i + 1 >= argc) return false;
+      *v = argv[++i];
+      return true;
+    };
+    auto flag = [&]() { return !hasValue; };
+    std::string_view v;
+    uint64_t x = 0;
+    auto number = [&](uint64_t max) -> bool { return need(&v) && ParseU64(v, &x) && x <= max; };
+    const std::string bad = "bad value for " + std::string(arg);
+
+    if (arg == "--help" || arg == "-h") {
+      c->mode = CliConfig::Mode::kHelp;
+      return {};
+    } else if (arg == "--server") {
+      if (!need(&v) || !ParseEndpoint(v, &o.serverAddr, &o.serverPort))
+        return "--server needs ADDR:PORT with a dotted IPv4 address and a port 1..65535";
+      c->serverGiven = true;
+    } else if (arg == "--devices") {
+      if (!number(kMaxDevices) || x == 0) return "--devices needs a count 1..65534";
+      o.population.devices = uint32_t(x);
+      c->devicesGiven = true;
+    } else if (arg == "--first") {
+      if (!need(&v) || !ParseNumber(v, &o.population.first)) return "--first needs N1/N2/N3, each 0..255";
+    } else if (arg == "--seed") {
+      if (!number(UINT64_MAX)) return bad;
+      o.population.seed = x;
+    } else if (arg == "--identity") {
+      std::array<uint8_t, 2> id{};
+      if (!need(&v) || !ParseHexBytes(v, id.data(), 2)) return "--identity needs 4 hex digits";
+      o.population.identity = id;
+    } else if (arg == "--reg-key") {
+      if (!need(&v) || !ParseHexBytes(v, o.regKey.data(), 10)) return "--reg-key needs 20 hex digits";
+    } else if (arg == "--reg-code") {
+      if (!number(255) || (x != kCodeRegister && x != kCodeRegisterOpt)) return "--reg-code must be 7 or 0x87";
+      o.regCode = uint8_t(x);
+    } else if (arg == "--register" && flag()) {
+      o.registerDevices = true;
+      c->registerGiven = true;
+    } else if (arg == "--no-register" && flag()) {
+      o.registerDevices = false;
+      c->registerGiven = true;
+    } else if (arg == "--reg-retry-ms") {
+      if (!number(86'400'000) || x == 0) return bad + ": 1..86400000";
+      o.regRetryMs = int64_t(x);
+    } else if (arg == "--heartbeat-ms") {
+      if (!number(86'400'000)) return bad + ": 0..86400000";
+      o.heartbeatUs = int64_t(x) * 1000;
+      c->heartbeatGiven = true;
+    } else if (arg == "--heartbeats") {
+      if (!number(UINT32_MAX)) return bad;
+      o.heartbeats = uint32_t(x);
+    } else if (arg == "--time-requests") {
+      if (!number(UINT32_MAX)) return bad;
+      o.timeRequests = uint32_t(x);
+    } else if (arg == "--events") {
+      if (!number(UINT32_MAX)) return bad;
+      o.events = uint32_t(x);
+    } else if (arg == "--event-code") {
+      if (!number(255)) return bad + ": 0..255";
+      o.eventCode = uint8_t(x);
+    } else if (arg == "--event-retry-ms") {
+      if (!number(86'400'000) || x == 0) return bad + ": 1..86400000";
+      o.eventRetryMs = int64_t(x);
+    } else if (arg == "--echo") {
+      if (!number(UINT32_MAX)) return bad;
+      o.echoes = uint32_t(x);
+    } else if (arg == "--answer-timeout-ms") {
+      if (!number(86'400'000) || x == 0) return bad + ": 1..86400000";
+      o.answerTimeoutMs = int64_t(x);
+    } else if (arg == "--duration-ms") {
+      if (!number(uint64_t(1) << 40)) return bad;
+      o.durationMs = int64_t(x);
+    } else if (arg == "--answer-requests" && flag()) {
+      o.answerRequests = true;
+    } else if (arg == "--no-answer-requests" && flag()) {
+      o.answerRequests = false;
+    } else if (arg == "--skip") {
+      if (!number(UINT32_MAX)) return bad;
+      o.skip = uint32_t(x);
+    } else if (arg == "--repeat-seq" && flag()) {
+      o.repeatSeq = true;
+    } else if (arg == "--move-port" && flag()) {
+      o.movePort = true;
+    } else if (arg == "--rate") {
+      if (!need(&v)) return bad;
+      const std::string t(v);
+      char* end = nullptr;
+      const double r = std::strtod(t.c_str(), &end);
+      if (t.empty() || *end != '\0' || !(r > 0) || !std::isfinite(r)) return "--rate needs a positive number";
+      o.rate = r;
+    } else if (arg == "--start-spread-ms") {
+      if (!number(86'400'000)) return bad + ": 0..86400000";
+      o.startSpreadUs = int64_t(x) * 1000;
+    } else if (arg == "--sockets") {
+      if (!number(20000) || x == 0) return "--sockets needs a count 1..20000";
+      o.population.sockets = uint32_t(x);
+      socketsGiven = true;
+    } else if (arg == "--port") {
+      if (!number(65535)) return "--port needs 0..65535";
+      o.population.port = uint16_t(x);
+    } else if (arg == "--source") {
+      if (!need(&v) || !ParseIpv4(v, &o.population.source) || o.population.source == 0)
+        return "--source needs a dotted IPv4 address";
+    } else if (arg == "--no-spread" && flag()) {
+      o.population.spread = false;
+    } else if (arg == "--ndx") {
+      if (!need(&v) || v.empty()) return "--ndx needs a file name";
+      c->ndxIn = std::string(v);
+    } else if (arg == "--make-ndx") {
+      if (!need(&v) || v.empty()) return "--make-ndx needs a file name";
+      c->ndxOut = std::string(v);
+      c->mode = CliConfig::Mode::kMakeNdx;
+    } else if (arg == "--verbose" && flag()) {
+      o.verbose = true;
+    } else if (arg == "--quiet" && flag()) {
+      c->quiet = true;
+    } else if (arg == "--json-summary" && flag()) {
+      c->json = true;
+    } else {
+      return "unknown option " + std::string(argv[i]) + " (see --help)";
+    }
+  }
+  if (!o.population.spread && !socketsGiven) o.population.sockets = o.population.devices;
+  if (c->quiet && o.verbose) return "--quiet and --verbose exclude each other";
+  if (c->mode == CliConfig::Mode::kMakeNdx) {
+    if (!c->ndxIn.empty()) return "--make-ndx and --ndx exclude each other";
+    if (std::string e = CheckPopulation(o.population); !e.empty()) return e;
+    return {};
+  }
+  if (!c->serverGiven) return "--server ADDR:PORT is required (see --help)";
+  if (!c->ndxIn.empty() && !c->registerGiven) o.registerDevices = false;
+  return {};
+}
+
+std::string PrepareRun(CliConfig* c) {
+  SimOptions& o = c->sim;
+  if (!c->ndxIn.empty()) {
+    std::string error;
+    if (!LoadRegistry(c->ndxIn, &o.preset, &error)) return error;
+    if (o.preset.empty()) return "the registry " + c->ndxIn + " holds no device in use";
+    if (c->devicesGiven) {
+      if (o.preset.size() < o.population.devices)
+        return "the registry " + c->ndxIn + " holds only " + Num(o.preset.size()) + " devices in use";
+      o.preset.resize(o.population.devices);
+    } else {
+      if (o.preset.size() > kMaxDevices) o.preset.resize(kMaxDevices);
+      o.population.devices = uint32_t(o.preset.size());
+      if (!o.population.spread && o.population.sockets < o.population.devices)
+        o.population.sockets = o.population.devices;
+    }
+  }
+  if (o.rate > 0 && !c->heartbeatGiven)
+    o.heartbeatUs = std::max<int64_t>(1, int64_t(double(o.population.devices) * 1e6 / o.rate));
+  return CheckOptions(o);
+}
+
+std::string SummaryLine(const SimSummary& s) {
+  return "devsim: devices=" + Num(s.devices) + " registered=" + Num(s.registered) +
+         " heartbeats=" + Num(s.heartbeatsSent) + "/" + Num(s.heartbeatsAnswered) +
+         " time=" + Num(s.timeSent) + "/" + Num(s.timeAnswered) +
+         " events=" + Num(s.eventsSent) + "/" + Num(s.eventsAcked) +
+         " echoes=" + Num(s.echoesSent) + "/" + Num(s.echoesReturned) +
+         " requests=" + Num(s.requestsReceived) + "/" + Num(s.requestsAnswered) +
+         " undecryptable=" + Num(s.undecryptable) + " unanswered=" + Num(s.unanswered) +
+         " duplicates=" + Num(s.duplicates) + " unexpected=" + Num(s.unexpected) +
+         " send_errors=" + Num(s.sendErrors) + " elapsed_ms=" + Num(uint64_t(s.elapsedMs));
+}
+
+std::string SummaryJson(const SimSummary& s) {
+  std::string j = "{";
+  auto field = [&](const char* name, uint64_t v) {
+    if (j.size() > 1) j += ",";
+    j += "\"";
+    j += name;
+    j += "\":" + Num(v);
+  };
+  field("devices", s.devices);
+  field("registered", s.registered);
+  field("registrations_sent", s.registrationsSent);
+  field("heartbeats_sent", s.heartbeatsSent);
+  field("heartbeats_answered", s.heartbeatsAnswered);
+  field("time_sent", s.timeSent);
+  field("time_answered", s.timeAnswered);
+  field("events_sent", s.eventsSent);
+  field("events_acked", s.eventsAcked);
+  field("event_resends", s.eventResends);
+  field("echoes_sent", s.echoesSent);
+  field("echoes_returned", s.echoesReturned);
+  field("requests_received", s.requestsReceived);
+  field("requests_answered", s.requestsAnswered);
+  field("undecryptable", s.undecryptable);
+  field("duplicates", s.duplicates);
+  field("unexpected", s.unexpected);
+  field("stray", s.stray);
+  field("datagrams_sent", s.datagramsSent);
+  field("datagrams_received", s.datagramsReceived);
+  field("send_errors", s.sendErrors);
+  field("unanswered", s.unanswered);
+  field("elapsed_ms", uint64_t(s.elapsedMs));
+  j += std::string(",\"ok\":") + (s.Ok() ? "true" : "false") + "}";
+  return j;
+}
+
+}  // namespace devsim
