@@ -118,6 +118,8 @@ Behaviour
                          device's first wrapped telegram (K <= 5 stays within the server's
                          look-ahead)
   --repeat-seq           the second heartbeat of each device repeats the first one's sequence
+  --bare-echo            the peer is a bare UDP echo loop (the baseline of load runs): any
+                         datagram that comes back answers one awaited heartbeat; use with --ndx
   --move-port            after registration (with --ndx: after the first answer) send from a
                          second socket on another port
   --rate R               at most R telegrams per second over all devices, starts spread evenly
@@ -245,6 +247,8 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* c) {
       o.skip = uint32_t(x);
     } else if (arg == "--repeat-seq" && flag()) {
       o.repeatSeq = true;
+    } else if (arg == "--bare-echo" && flag()) {
+      o.bareEcho = true;
     } else if (arg == "--move-port" && flag()) {
       o.movePort = true;
     } else if (arg == "--rate") {

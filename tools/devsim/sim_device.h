@@ -24,6 +24,16 @@ class SeqSet {
     return was;
   }
   bool Empty() const { return (bits_[0] | bits_[1] | bits_[2] | bits_[3]) == 0; }
+  // Takes any awaited value; false when none is awaited.
+  bool TakeAny() {
+    for (uint64_t& w : bits_) {
+      if (w != 0) {
+        w &= w - 1;
+        return true;
+      }
+    }
+    return false;
+  }
 
  private:
   std::array<uint64_t, 4> bits_{};

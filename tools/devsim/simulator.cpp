@@ -492,6 +492,14 @@ struct Simulator::Impl {
       return;
     }
     SimDevice& d = *dp;
+    if (o.bareEcho) {
+      if (d.hbAwait.TakeAny()) {
+        ++s.heartbeatsAnswered;
+      } else {
+        ++s.duplicates;
+      }
+      return;
+    }
     Answer a;
     if (!in.truncated) a = OpenAnswer(d.cipher, d.number, in.bytes, in.len);
     if (a.kind == AnswerKind::kUndecryptable && d.regSent > 0 && IsLateRegistrationAnswer(d, in)) {

@@ -40,6 +40,9 @@ struct SimOptions {
   bool answerRequests = true;
   uint32_t skip = 0;
   bool repeatSeq = false;
+  // The peer is a bare UDP echo loop, the baseline of load runs: any datagram
+  // that comes back for a device answers one of its awaited heartbeats.
+  bool bareEcho = false;
   bool movePort = false;
   double rate = 0;                   // telegrams per second over all devices; 0 = unlimited
   int64_t startSpreadUs = -1;        // device starts spread over this; -1 = by rate or period
