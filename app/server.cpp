@@ -6,6 +6,8 @@ namespace app {
 
 namespace {
 constexpr uint16_t kDefaultPorts[3] = {5000, 5001, 5002};
+// How long a listener holds a datagram while the intake ring is full.
+constexpr std::chrono::milliseconds kRingWait{1000};
 }
 
 Server::Server(std::string dataDir, std::string baseName)
@@ -13,7 +15,10 @@ Server::Server(std::string dataDir, std::string baseName)
   for (int s = 0; s < 3; ++s) {
     udp_[s] = std::make_unique<platform::UdpServer>(
         kDefaultPorts[s], [this, s](const uint8_t* data, size_t n, std::string_view peer,
-                                    uint16_t port) { ring_.Receive(uint8_t(s), data, n, peer, port); });
+                                    uint16_t port) {
+          ring_.WaitForRoom(kRingWait);
+          ring_.Receive(uint8_t(s), data, n, peer, port);
+        });
     sender_.SetEndpoint(s, udp_[s].get());
   }
 }
@@ -53,8 +58,9 @@ void Server::ApplyNetwork() {
 }
 
 void Server::Stop() {
-  if (deviceWorker_) deviceWorker_->Stop();
+  // Listeners first: none of them is left waiting for room the worker would free.
   for (auto& u : udp_) u->Stop();
+  if (deviceWorker_) deviceWorker_->Stop();
 }
 
 void Server::OpenRegistrationAll() {

@@ -14,7 +14,7 @@ bin="$(cd "$build/bin" && pwd)"
 work=$(mktemp -d /tmp/relay-bench-XXXXXX)
 trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 
-port=$(python3 -c 'import socket; s=socket.socket(socket.AF_INET, socket.SOCK_DGRAM); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+port=$((20000 + RANDOM % 30000))
 devport=$((port + 1))
 "$bin/devsim" --make-ndx "$work/devices.ndx" --devices "$devices" --port "$devport" >/dev/null
 printf '[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=%s\r\n' "$port" > "$work/relay-server.ini"

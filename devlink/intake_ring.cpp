@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <thread>
 
 namespace devlink {
 
@@ -25,6 +26,15 @@ void IntakeRing::Receive(uint8_t iface, const uint8_t* bytes, size_t n, std::str
     }
   }
   if (published && signal_) signal_->Notify();
+}
+
+bool IntakeRing::WaitForRoom(std::chrono::milliseconds limit) const {
+  const auto deadline = std::chrono::steady_clock::now() + limit;
+  while (Full()) {
+    if (std::chrono::steady_clock::now() >= deadline) return false;
+    std::this_thread::sleep_for(std::chrono::microseconds(50));
+  }
+  return true;
 }
 
 void IntakeRing::Take(IntakeEntry& out) {

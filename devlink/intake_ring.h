@@ -4,6 +4,7 @@
 
 #include <array>
 #include <atomic>
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <mutex>
@@ -53,6 +54,14 @@ class IntakeRing {
   // lock of their own; the worker is woken when the entry is published.
   void Receive(uint8_t iface, const uint8_t* bytes, size_t n, std::string_view peer,
                uint16_t port);
+
+  bool Full() const {
+    return Next(write_.load(std::memory_order_acquire)) == read_.load(std::memory_order_acquire);
+  }
+  // Waits while the ring is full, up to `limit`, so that a listener leaves a
+  // burst in its socket's queue while the worker catches up instead of
+  // dropping it here. False when the ring is still full.
+  bool WaitForRoom(std::chrono::milliseconds limit) const;
 
   bool Empty() const {
     return read_.load(std::memory_order_acquire) == write_.load(std::memory_order_acquire);
