@@ -12,17 +12,12 @@
 #include "platform/clock.h"
 #include "platform/datagram.h"
 #include "registry/buff_client.h"
+#include "tests/support/stub_endpoint.h"
 
 namespace {
 
-class DropEndpoint final : public platform::UdpEndpoint {
+class DropEndpoint final : public testsupport::StubEndpoint {
  public:
-  void Stop() override {}
-  void ClearBindings() override {}
-  void AddBinding(const std::string&, uint16_t) override {}
-  uint16_t DefaultPort() const override { return 5000; }
-  bool Start() override { return true; }
-  bool Running() const override { return true; }
   bool SendTo(std::string_view, uint16_t, const uint8_t* data, size_t n) override {
     benchmark::DoNotOptimize(data);
     benchmark::DoNotOptimize(n);

@@ -13,17 +13,12 @@
 #include "platform/clock.h"
 #include "platform/datagram.h"
 #include "registry/buff_client.h"
+#include "tests/support/stub_endpoint.h"
 
 namespace {
 
-class NullEndpoint final : public platform::UdpEndpoint {
+class NullEndpoint final : public testsupport::StubEndpoint {
  public:
-  void Stop() override {}
-  void ClearBindings() override {}
-  void AddBinding(const std::string&, uint16_t) override {}
-  uint16_t DefaultPort() const override { return 5000; }
-  bool Start() override { return true; }
-  bool Running() const override { return true; }
   bool SendTo(std::string_view, uint16_t, const uint8_t* data, size_t n) override {
     // Touch every byte handed over, so a send past its buffer shows.
     volatile uint8_t sum = 0;

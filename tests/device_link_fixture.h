@@ -25,6 +25,7 @@
 #include "devlink/telegram_cipher.h"
 #include "platform/clock.h"
 #include "platform/datagram.h"
+#include "tests/support/stub_endpoint.h"
 #include "registry/buff_client.h"
 
 namespace dltest {
@@ -43,17 +44,12 @@ struct Sent {
   Bytes bytes;
 };
 
-class FakeEndpoint final : public platform::UdpEndpoint {
+class FakeEndpoint final : public testsupport::StubEndpoint {
  public:
-  FakeEndpoint(int iface, std::vector<Sent>& log) : iface_(iface), log_(log) {}
+  FakeEndpoint(int iface, std::vector<Sent>& log)
+      : StubEndpoint(uint16_t(5000 + iface)), iface_(iface), log_(log) {}
   bool fail = false;
 
-  void Stop() override {}
-  void ClearBindings() override {}
-  void AddBinding(const std::string&, uint16_t) override {}
-  uint16_t DefaultPort() const override { return uint16_t(5000 + iface_); }
-  bool Start() override { return true; }
-  bool Running() const override { return true; }
   bool SendTo(std::string_view address, uint16_t port, const uint8_t* data, size_t n) override {
     log_.push_back({iface_, std::string(address), port, Bytes(data, data + n)});
     return !fail;
