@@ -25,8 +25,9 @@ int main(int argc, char** argv) {
   sigaction(SIGTERM, &sa, nullptr);
 
   const int s = socket(AF_INET, SOCK_DGRAM, 0);
-  int buf = 1 << 20;
-  setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf);
+  int buf = 4 << 20;  // the same kernel queue as the server's sockets
+  if (setsockopt(s, SOL_SOCKET, SO_RCVBUFFORCE, &buf, sizeof buf) != 0)
+    setsockopt(s, SOL_SOCKET, SO_RCVBUF, &buf, sizeof buf);
   sockaddr_in a{};
   a.sin_family = AF_INET;
   a.sin_port = htons(uint16_t(std::atoi(argv[1])));
