@@ -69,8 +69,18 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "relay-server: %s\n", error.c_str());
     return 1;
   }
-  if (opts->reg == app::RegisterMode::All) server.OpenRegistrationAll();
-  if (opts->reg == app::RegisterMode::One) server.OpenRegistrationOne(opts->regNumber);
+  for (const std::string& line : server.Describe())
+    std::fprintf(stderr, "relay-server: %s\n", line.c_str());
+  if (opts->reg == app::RegisterMode::All) {
+    server.OpenRegistrationAll();
+    std::fputs("relay-server: registration open for every new device\n", stderr);
+  }
+  if (opts->reg == app::RegisterMode::One) {
+    server.OpenRegistrationOne(opts->regNumber);
+    std::fprintf(stderr, "relay-server: registration open for device %d/%d/%d\n",
+                 opts->regNumber.n1, opts->regNumber.n2, opts->regNumber.n3);
+  }
+  std::fputs("relay-server: running; messages follow, SIGINT or SIGTERM stops it\n", stderr);
 
   std::vector<console::Line> lines;
   while (!gStop) {
@@ -80,5 +90,6 @@ int main(int argc, char** argv) {
   server.Stop();
   server.Lines().Drain(lines, 0);
   WriteLines(lines);
+  std::fputs("relay-server: stopped\n", stderr);
   return 0;
 }

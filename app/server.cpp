@@ -63,6 +63,24 @@ void Server::Stop() {
   if (deviceWorker_) deviceWorker_->Stop();
 }
 
+std::vector<std::string> Server::Describe() {
+  std::vector<std::string> lines;
+  size_t registered = 0;
+  {
+    std::lock_guard<std::mutex> lock(link_->Lock);
+    for (size_t i = 0; i < store_.Table().Size(); ++i) registered += store_.Table()[i].inUse != 0;
+  }
+  lines.push_back("settings " + IniPath() + ", registry " + NdxPath() + " (" +
+                  std::to_string(registered) + " devices registered)");
+  const std::string addr[3] = {form1_.IpAdrrServ_1, form1_.IpAdrrServ_2, form1_.IpAdrrGsm};
+  for (int s = 0; s < 3; ++s) {
+    if (udp_[s]->Running())
+      lines.push_back("interface " + std::to_string(s + 1) + " listening on " + addr[s] + ":" +
+                      std::to_string(udp_[s]->BoundPort()));
+  }
+  return lines;
+}
+
 void Server::OpenRegistrationAll() {
   settings_.GlRegOne = false;
   settings_.GlRegOn = true;

@@ -5,6 +5,7 @@
 #include <array>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "console/console_settings.h"
 #include "console/message_sink.h"
@@ -42,6 +43,9 @@ class Server {
   console::LineQueue& Lines() { return lines_; }
   console::MessageSink& Sink() { return sink_; }
   devlink::DeviceLink& Link() { return *link_; }
+
+  // What the server runs with, one line each, for the operator's screen.
+  std::vector<std::string> Describe();
 
   std::string IniPath() const { return dataDir_ + "/" + baseName_ + ".ini"; }
   std::string NdxPath() const { return dataDir_ + "/" + baseName_ + ".ndx"; }
