@@ -58,9 +58,10 @@ void Server::ApplyNetwork() {
 }
 
 void Server::Stop() {
-  // Listeners first: none of them is left waiting for room the worker would free.
-  for (auto& u : udp_) u->Stop();
+  // The worker first, so no answer goes to a closed socket; a listener waiting
+  // for room in the ring gives up within its bounded wait.
   if (deviceWorker_) deviceWorker_->Stop();
+  for (auto& u : udp_) u->Stop();
 }
 
 std::vector<std::string> Server::Describe() {

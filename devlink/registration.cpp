@@ -136,7 +136,7 @@ void Register(DeviceLink& link) {
         target = &rd;
         answerIndex = d;
         link.RefreshRow(d);
-        link.sink.RegMessage(" РЕГИСТРАЦИЯ! IP=" + AddressText(PStrView(rd.peerAddr), 33) +
+        link.sink.Message(" РЕГИСТРАЦИЯ! IP=" + AddressText(PStrView(rd.peerAddr), 33) +
                              console::Format(" Port=%d", PeerPort(rd)) + NumberText(rd));
         if (cs.GlRegOne) {
           link.settings.GlRegOn = false;

@@ -13,10 +13,12 @@ uint16_t TBuffClient::FindFreeCell() {
   constexpr size_t kMax = devlink::ClientTable::kMaxRecords;
   if (h > kMax - 21) {
     table_.Resize(kMax);
-    return h + 1 < kMax ? uint16_t(h + 1) : kNoFreeCell;
+    if (h + 1 >= kMax) return kNoFreeCell;
+  } else {
+    table_.Resize(h + 1 + 20);
   }
-  table_.Resize(h + 1 + 20);
-  return uint16_t(h + 1);
+  lastFree_ = uint16_t(h + 1);
+  return lastFree_;
 }
 
 }  // namespace registry

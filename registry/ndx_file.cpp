@@ -22,7 +22,10 @@ bool LoadNdx(TBuffClient& store, const std::string& path, console::MessageSink& 
   const unsigned long long size = (unsigned long long)st.st_size;
   unsigned long long n = size / kRecordSize;
   if (size == 0) {
-    std::remove(path.c_str());
+    if (std::remove(path.c_str()) != 0) {
+      sink.Message("Ошибка удаления " + path + ": " + std::strerror(errno));
+      return false;
+    }
     return true;
   }
   if (size % kRecordSize != 0)
@@ -47,7 +50,10 @@ bool LoadNdx(TBuffClient& store, const std::string& path, console::MessageSink& 
   table.Resize(size_t(n));
   const size_t got = std::fread(table.Data(), kRecordSize, size_t(n), f);
   const bool ok = got == n;
-  if (!ok) sink.Message("Ошибка чтения " + path + ": " + std::strerror(errno ? errno : EIO));
+  if (!ok)
+    sink.Message("Ошибка чтения " + path + ": " +
+                 (std::ferror(f) ? std::strerror(errno) : "файл короче, чем при открытии") +
+                 console::Format("; прочитано записей: %zu.", got));
   std::fclose(f);
   for (size_t i = 0; i < got; ++i) {
     devlink::ClientRecord& r = table[i];

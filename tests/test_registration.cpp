@@ -99,6 +99,18 @@ TEST_F(RegistrationTest, NewDeviceTakesTheFirstFreeRecord) {
   EXPECT_EQ(Bytes(r.unansweredCount, r.unansweredCount + 3), (Bytes{2, 0, 2}));
 }
 
+// The registration line is a message: "Стоп" above the message window hides it.
+TEST_F(RegistrationTest, RegistrationLineFollowsTheMessageStop) {
+  settings.GlMsgStop = true;
+  Device d;
+  RegInput in;
+  in.n = kNum;
+  Feed(Registration(in, d), "10.0.0.7", 4100, 1);
+  ASSERT_EQ(sent.size(), 1u);
+  EXPECT_EQ(Rec(0).inUse, 1);
+  EXPECT_TRUE(Messages().empty());
+}
+
 TEST_F(RegistrationTest, SameDeviceAgainKeepsItsRecord) {
   struct Case {
     uint8_t code;
