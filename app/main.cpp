@@ -1,5 +1,5 @@
 // relay-server: the relay between object devices and the monitoring
-// workstation. Until the operator console exists it runs headless.
+// workstation. Until the operator console exists it runs without windows.
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -50,13 +50,13 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (!opts->headless)
-    std::fputs("relay-server: this build has no operator console; running headless\n", stderr);
+    std::fputs("relay-server: в этой сборке нет окна оператора; работа без окон\n", stderr);
 
   std::string exeDir, baseName;
   ExecutableParts(exeDir, baseName);
   const std::string dataDir = opts->dataDir.empty() ? exeDir : opts->dataDir;
   if (::access(dataDir.c_str(), R_OK | X_OK) != 0) {
-    std::fprintf(stderr, "relay-server: data directory %s cannot be used\n", dataDir.c_str());
+    std::fprintf(stderr, "relay-server: каталог данных %s недоступен\n", dataDir.c_str());
     return 1;
   }
 
@@ -73,14 +73,14 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "relay-server: %s\n", line.c_str());
   if (opts->reg == app::RegisterMode::All) {
     server.OpenRegistrationAll();
-    std::fputs("relay-server: registration open for every new device\n", stderr);
+    std::fputs("relay-server: разрешена регистрация всех новых приборов\n", stderr);
   }
   if (opts->reg == app::RegisterMode::One) {
     server.OpenRegistrationOne(opts->regNumber);
-    std::fprintf(stderr, "relay-server: registration open for device %d/%d/%d\n",
+    std::fprintf(stderr, "relay-server: разрешена регистрация прибора %d/%d/%d\n",
                  opts->regNumber.n1, opts->regNumber.n2, opts->regNumber.n3);
   }
-  std::fputs("relay-server: running; messages follow, SIGINT or SIGTERM stops it\n", stderr);
+  std::fputs("relay-server: работает; далее сообщения, остановка по SIGINT или SIGTERM\n", stderr);
 
   std::vector<console::Line> lines;
   while (!gStop) {
@@ -90,6 +90,6 @@ int main(int argc, char** argv) {
   server.Stop();
   server.Lines().Drain(lines, 0);
   WriteLines(lines);
-  std::fputs("relay-server: stopped\n", stderr);
+  std::fputs("relay-server: остановлен\n", stderr);
   return 0;
 }

@@ -5,12 +5,12 @@
 namespace app {
 
 const char kUsage[] =
-    "Usage: relay-server --headless [--data-dir DIR] [--register all|N1/N2/N3]\n"
-    "  --headless        run without windows; messages go to standard output\n"
-    "  --data-dir DIR    where relay-server.ini and relay-server.ndx live\n"
-    "                    (default: the executable's directory)\n"
-    "  --register all    open registration for every new device\n"
-    "  --register N/N/N  open registration for the device with this console number\n";
+    "Запуск: relay-server --headless [--data-dir КАТАЛОГ] [--register all|N1/N2/N3]\n"
+    "  --headless        работа без окон: сообщения выводятся на стандартный вывод\n"
+    "  --data-dir КАТАЛОГ  где лежат relay-server.ini и relay-server.ndx\n"
+    "                    (по умолчанию каталог программы)\n"
+    "  --register all    разрешить регистрацию всех новых приборов\n"
+    "  --register N/N/N  разрешить регистрацию одного прибора с этим пультовым номером\n";
 
 std::optional<devlink::ConsoleNumber> ParseConsoleNumber(const std::string& text) {
   uint8_t parts[3];
@@ -37,7 +37,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     const std::string& a = args[i];
     auto value = [&](std::string& out) {
       if (i + 1 >= args.size()) {
-        *error = a + " needs a value";
+        *error = a + ": нужно значение";
         return false;
       }
       out = args[++i];
@@ -50,7 +50,7 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
     } else if (a == "--data-dir") {
       if (!value(o.dataDir)) return std::nullopt;
       if (o.dataDir.empty()) {
-        *error = "--data-dir needs a directory";
+        *error = "--data-dir: нужен каталог";
         return std::nullopt;
       }
     } else if (a == "--register") {
@@ -62,12 +62,12 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         o.reg = RegisterMode::One;
         o.regNumber = *n;
       } else {
-        *error = "--register takes \"all\" or a console number N1/N2/N3 (0..255 each), not \"" +
-                 v + "\"";
+        *error = "--register: ожидается \"all\" или пультовой номер N1/N2/N3 (каждое число "
+                 "0..255), а не \"" + v + "\"";
         return std::nullopt;
       }
     } else {
-      *error = "unknown argument \"" + a + "\"";
+      *error = "неизвестный параметр \"" + a + "\"";
       return std::nullopt;
     }
   }

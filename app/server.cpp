@@ -28,12 +28,12 @@ Server::~Server() { Stop(); }
 bool Server::Start(std::string* error) {
   std::string why;
   if (!ini_.Load(IniPath(), &why)) {
-    *error = "settings file " + IniPath() + ": " + why;
+    *error = "файл настроек " + IniPath() + ": " + why;
     return false;
   }
   const auto regKeyBase = console::ReadRegKeyBase(ini_, &why);
   if (!regKeyBase) {
-    *error = "settings file " + IniPath() + ": " + why;
+    *error = "файл настроек " + IniPath() + ": " + why;
     return false;
   }
   form1_ = console::ReadForm1(ini_);
@@ -71,12 +71,12 @@ std::vector<std::string> Server::Describe() {
     std::lock_guard<std::mutex> lock(link_->Lock);
     for (size_t i = 0; i < store_.Table().Size(); ++i) registered += store_.Table()[i].inUse != 0;
   }
-  lines.push_back("settings " + IniPath() + ", registry " + NdxPath() + " (" +
-                  std::to_string(registered) + " devices registered)");
+  lines.push_back("настройки " + IniPath() + ", реестр " + NdxPath() +
+                  " (зарегистрировано приборов: " + std::to_string(registered) + ")");
   const std::string addr[3] = {form1_.IpAdrrServ_1, form1_.IpAdrrServ_2, form1_.IpAdrrGsm};
   for (int s = 0; s < 3; ++s) {
     if (udp_[s]->Running())
-      lines.push_back("interface " + std::to_string(s + 1) + " listening on " + addr[s] + ":" +
+      lines.push_back("интерфейс " + std::to_string(s + 1) + " принимает на " + addr[s] + ":" +
                       std::to_string(udp_[s]->BoundPort()));
   }
   return lines;

@@ -76,9 +76,7 @@ inline uint16_t NPovtorFromItem(int item) { return uint16_t(item + 2); }
 inline uint16_t TimePovtorOnRead(int item) { return uint16_t(item * 5 + 10); }
 inline uint16_t TimePovtorOnExit(int item) { return uint16_t(item * 5 + 5); }
 
-// Base constant of the registration key when the deployment names none.
-inline constexpr devlink::Key10 kDefaultRegKeyBase = {0x5A, 0x3C, 0x96, 0xE1, 0xB4,
-                                                      0x07, 0x2D, 0xF8, 0xC6, 0x13};
+using devlink::kDefaultRegKeyBase;
 
 // Key "RegKeyBase" of section "Deployment": 20 hex digits. Missing gives
 // kDefaultRegKeyBase; malformed gives nullopt and the reason in `error`.

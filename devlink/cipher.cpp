@@ -6,7 +6,7 @@ namespace devlink {
 
 void LoadDeviceKey(CipherState& cs, const ClientRecord& r) {
   cs.keyArea = EffectiveKey(r.keyMaterial, r.n1, r.n2, r.n3);
-  cs.rc6.Setup(cs.keyArea.data());
+  Rc6Setup(cs, cs.keyArea.data());
 }
 
 void EncryptBuff_CBC(CipherState& cs, uint8_t* t, ClientRecord& r) {
@@ -38,7 +38,7 @@ void BuildRegKey(CipherState& cs, const Key10& base, const uint8_t devBytes[6]) 
 
 void MakeClientKey(CipherState& cs, const Key10& base, ClientRecord& r, const uint8_t* regTelegram) {
   BuildRegKey(cs, base, regTelegram + 12);
-  cs.rc6.Setup(cs.keyArea.data());
+  Rc6Setup(cs, cs.keyArea.data());
   const Key10 km = DeriveKeyMaterial(cs.keyArea, regTelegram + 8);
   std::memcpy(r.keyMaterial, km.data(), 10);
   std::memcpy(r.C_iTransm, km.data(), 4);

@@ -15,6 +15,11 @@ struct CipherState {
   Rc6w8r8b10 rc6;    // round keys
 };
 
+// The shared round-key table: key schedule, and one 4-byte block each way.
+inline void Rc6Setup(CipherState& cs, const uint8_t* key) { cs.rc6.Setup(key); }
+inline void Rc6Encrypt(const CipherState& cs, uint8_t* block) { cs.rc6.EncryptBytes(block, block); }
+inline void Rc6Decrypt(const CipherState& cs, uint8_t* block) { cs.rc6.DecryptBytes(block, block); }
+
 void LoadDeviceKey(CipherState& cs, const ClientRecord& r);
 
 // Encrypts in place with the device's key and C_iTransm, then raises C_iTransm

@@ -104,21 +104,22 @@ void EventTelegram(DeviceLink& link, uint16_t d) {
 }
 
 // Wrapper 0xEA: client index and one encrypted inner telegram. `avail` is the
-// number of bytes the datagram holds.
-void DeviceTelegram(DeviceLink& link, size_t& avail) {
+// number of bytes the datagram holds. False when the datagram was dropped.
+bool DeviceTelegram(DeviceLink& link, size_t& avail) {
   uint8_t* t = link.work.data;
-  if (!CheckByteOk(t, avail)) return;
+  if (!CheckByteOk(t, avail)) return false;
   const size_t L = t[1];
-  if (L < 4) return;
+  if (L < 5) return false;
   const uint16_t d = uint16_t(t[2] * 256 + t[3]);
-  if (!link.table.Valid(d) || link.table[d].inUse == 0) return;
+  if (!link.table.Valid(d) || link.table[d].inUse == 0) return false;
+  // The inner telegram must lie within what the wrapper carried.
+  const uint8_t innerL = t[5];
+  if (innerL == 0 || EncryptedSize(innerL) > L - 3) return false;
   ClientRecord& r = link.table[d];
 
   std::memmove(t, t + 4, L - 3);
   avail = L - 3;
-  // The inner telegram must lie within what the wrapper carried.
-  if (t[1] == 0 || EncryptedSize(t[1]) > avail) return;
-  if (!DecryptBuff_CBC(link.cipher, t, r) || Crc8(t) != t[size_t(t[1]) + 1]) return;
+  if (!DecryptBuff_CBC(link.cipher, t, r) || Crc8(t) != t[size_t(t[1]) + 1]) return false;
   link.sink.DeviceTrace(t, link.work.Peer(), link.work.Port(), false, false, false);
 
   if (link.settings.GlMetricActive && r.iface < 3) r.unansweredCount[r.iface] = 0;
@@ -128,6 +129,7 @@ void DeviceTelegram(DeviceLink& link, size_t& avail) {
   } else if (t[0] == 0xFE && NumberIs(r, t + 3)) {
     EventTelegram(link, d);
   }
+  return true;
 }
 
 // Plain 0xEF: registration, echo and maintenance answers.
@@ -165,7 +167,8 @@ void ProcessEntry(DeviceLink& link) {
   LoaderReplyChannel(link);
   if (t[0] == 0xFE) ConfiguratorChannel(link, avail);
   if (t[0] == 0xE9) EncryptedAnswerChannel(link, avail);
-  if (t[0] == 0xEA) DeviceTelegram(link, avail);
+  // A dropped device telegram ends here, whatever its unwrapped bytes say.
+  if (t[0] == 0xEA && !DeviceTelegram(link, avail)) return;
   if (t[0] == 0xEF) PlainServiceTelegram(link, avail);
 }
 

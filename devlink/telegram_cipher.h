@@ -28,6 +28,10 @@ void CbcEncrypt(const Rc6w8r8b10& c, uint8_t* t, const uint8_t iv[4]);
 // is unchanged and `t` holds the last attempt. Needs 4n + 2 <= 128 and L >= 1.
 bool CbcDecryptLookAhead(const Rc6w8r8b10& c, uint8_t* t, uint32_t& w);
 
+// Base constant of the registration key when the deployment names none.
+inline constexpr Key10 kDefaultRegKeyBase = {0x5A, 0x3C, 0x96, 0xE1, 0xB4,
+                                             0x07, 0x2D, 0xF8, 0xC6, 0x13};
+
 // Key material: bytes 0, 1, 2 XORed with the console number give the effective key.
 Key10 EffectiveKey(const uint8_t keyMaterial[10], uint8_t n1, uint8_t n2, uint8_t n3);
 

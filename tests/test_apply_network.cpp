@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <string>
 #include <vector>
 
@@ -47,6 +49,11 @@ struct Case {
   const char* log[3];  // calls after the initial stop and clear
   bool running[3];
 };
+
+// Names the case in test listings.
+void PrintTo(const Case& c, std::ostream* os) {
+  *os << c.name;
+}
 
 const netsup::InterfaceConfig kUnused{};
 const netsup::InterfaceConfig kEth1{true, "10.0.0.1", "6000", "10.0.0.254"};

@@ -19,6 +19,8 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include "devlink/client_record.h"
 #include "devlink/crc8.h"
 #include "devlink/telegram_cipher.h"
@@ -83,6 +85,11 @@ struct RegCase {
   std::array<uint8_t, 2> identity;
 };
 
+// Names the case in test listings.
+void PrintTo(const RegCase& c, std::ostream* os) {
+  *os << int(c.number.n1) << "/" << int(c.number.n2) << "/" << int(c.number.n3) << " code " << int(c.code);
+}
+
 class RegistrationTelegram : public ::testing::TestWithParam<RegCase> {};
 
 TEST_P(RegistrationTelegram, TestTelegramOpensWithTheKeyTheServerDerives) {
@@ -144,6 +151,11 @@ struct WrapCase {
   const char* name;
   std::vector<uint8_t> inner;  // plain, check byte added by the test
 };
+
+// Names the case in test listings.
+void PrintTo(const WrapCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class WrapperTelegram : public ::testing::TestWithParam<WrapCase> {};
 
@@ -218,6 +230,11 @@ struct RequestCase {
   std::vector<uint8_t> codeAndData;  // bytes 8 .. L of the answer event
 };
 
+// Names the case in test listings.
+void PrintTo(const RequestCase& c, std::ostream* os) {
+  *os << "command " << int(c.command) << " param " << int(c.param);
+}
+
 class RequestAnswer : public ::testing::TestWithParam<RequestCase> {};
 
 TEST_P(RequestAnswer, IsAnEventWithTheRequestsSequence) {
@@ -274,6 +291,11 @@ struct AnswerCase {
   AnswerKind kind;
   uint8_t seq;
 };
+
+// Names the case in test listings.
+void PrintTo(const AnswerCase& c, std::ostream* os) {
+  *os << c.name;
+}
 
 class OpenAnswerKinds : public ::testing::TestWithParam<AnswerCase> {};
 
@@ -769,6 +791,11 @@ struct SkipCase {
   uint32_t skip;
   bool accepted;
 };
+
+// Names the case in test listings.
+void PrintTo(const SkipCase& c, std::ostream* os) {
+  *os << "skip " << c.skip;
+}
 
 class EngineSkip : public ::testing::TestWithParam<SkipCase> {};
 

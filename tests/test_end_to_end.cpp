@@ -1,6 +1,8 @@
 // The real relay-server --headless with devsim playing devices over loopback.
 #include <gtest/gtest.h>
 
+#include <ostream>
+
 #include <chrono>
 #include <cstdio>
 #include <memory>
@@ -209,6 +211,12 @@ struct BadStart {
   std::string says;
 };
 
+// Names the case in test listings.
+void PrintTo(const BadStart& c, std::ostream* os) {
+  for (const std::string& a : c.args) *os << a << " ";
+  *os << "-> " << c.status;
+}
+
 class EndToEndBadStart : public EndToEnd, public ::testing::WithParamInterface<BadStart> {};
 
 TEST_P(EndToEndBadStart, EndsWithAClearMessage) {
@@ -226,10 +234,10 @@ TEST_P(EndToEndBadStart, EndsWithAClearMessage) {
 INSTANTIATE_TEST_SUITE_P(
     Cases, EndToEndBadStart,
     ::testing::Values(
-        BadStart{{"--bogus"}, "", 2, "unknown argument \"--bogus\""},
-        BadStart{{"--register", "1/0"}, "", 2, "--register takes"},
-        BadStart{{"--register", "1/0/256"}, "", 2, "--register takes"},
-        BadStart{{"--data-dir"}, "", 2, "--data-dir needs a value"},
+        BadStart{{"--bogus"}, "", 2, "неизвестный параметр \"--bogus\""},
+        BadStart{{"--register", "1/0"}, "", 2, "--register: ожидается"},
+        BadStart{{"--register", "1/0/256"}, "", 2, "--register: ожидается"},
+        BadStart{{"--data-dir"}, "", 2, "--data-dir: нужно значение"},
         BadStart{{}, "[Deployment]\r\nRegKeyBase=12345\r\n", 1, "RegKeyBase"}));
 
 }  // namespace

@@ -185,6 +185,16 @@ const DropCase kDrops[] = {
        return Recheck(w);
      },
      false},
+    {"plain telegram in a wrapper too short to decrypt",
+     [](Device& d) {
+       // An echo in plain text where the encrypted inner telegram should be.
+       Bytes w = {0xEA, 11, uint8_t(d.index >> 8), uint8_t(d.index)};
+       const Bytes echo = WithCheck({0xEF, 6, 0x55, 0xBC, 1, 0, 5, 0});
+       w.insert(w.end(), echo.begin(), echo.end());
+       w.push_back(0);
+       return WithCheck(w);
+     },
+     false},
     {"heartbeat with another number",
      [](Device& d) { return d.Wrap(d.Service(8, 1, {1, 0, 6})); }, true},
     {"event with another number",

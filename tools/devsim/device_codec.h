@@ -35,7 +35,7 @@ inline constexpr uint8_t kRegistrationL = 27;
 inline constexpr size_t kRegistrationSize = kRegistrationL + 2;
 
 // The registration base constant used when the deployment gives none.
-inline constexpr Key10 kDefaultRegKey = {0x5A, 0x3C, 0x96, 0xE1, 0xB4, 0x07, 0x2D, 0xF8, 0xC6, 0x13};
+inline constexpr Key10 kDefaultRegKey = devlink::kDefaultRegKeyBase;
 
 // A device's cipher: the key schedule of its effective key and its two
 // chaining values. `send` mirrors the server's C_iResiv, `recv` its C_iTransm.
