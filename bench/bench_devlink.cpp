@@ -12,6 +12,7 @@
 #include "platform/clock.h"
 #include "platform/datagram.h"
 #include "registry/buff_client.h"
+#include "tests/support/link_world.h"
 #include "tests/support/stub_endpoint.h"
 
 namespace {
@@ -25,15 +26,8 @@ class DropEndpoint final : public testsupport::StubEndpoint {
   }
 };
 
-struct Bench {
-  console::ConsoleSettings settings;
-  console::LineQueue lines;
-  platform::FixedClock clock;
-  console::MessageSink sink{settings, lines, clock};
-  registry::TBuffClient store;
+struct Bench : testsupport::LinkWorld {
   DropEndpoint ep;
-  devlink::Sender sender{sink};
-  devlink::DeviceLink link{store, settings, sink, sender, clock, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}};
   devlink::IntakeEntry datagram{};
   uint32_t chain = 0x01020304;
   static constexpr uint16_t kIndex = 7;
@@ -41,7 +35,7 @@ struct Bench {
   // A registered device at index 7 and one heartbeat datagram from it, sent
   // with the chaining value `chain + ahead`.
   explicit Bench(uint32_t ahead) {
-    for (int s = 0; s < 3; ++s) sender.SetEndpoint(s, &ep);
+    SetEndpoints(ep);
     devlink::ClientRecord& r = store.Table()[kIndex];
     r.inUse = 1;
     r.n1 = 1;

@@ -9,17 +9,12 @@ build="${1:-build}"
 devices="${2:-65534}"
 seconds="${3:-120}"
 period="${4:-15000}"
-bin="$(cd "$build/bin" && pwd)"
-work=$(mktemp -d /tmp/relay-bench-XXXXXX)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh" "$build"
 
-port=$((20000 + RANDOM % 30000))
-devport=$((port + 1))
 "$bin/devsim" --make-ndx "$work/relay-server.ndx" --devices "$devices" --port "$devport" >/dev/null
 cp "$work/relay-server.ndx" "$work/devices.ndx"
-printf '[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=%s\r\n' "$port" > "$work/relay-server.ini"
 
-"$bin/relay-server" --headless --data-dir "$work" > "$work/server.log" 2>&1 &
+"$bin/relay-server" --headless --data-dir "$work" > "$work/server.log" 2> "$work/server.err" &
 server=$!
 sleep 1
 ticks=$(getconf CLK_TCK)

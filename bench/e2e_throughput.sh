@@ -10,14 +10,9 @@ devices="${1:-1000}"; shift || true
 seconds="${1:-3}"; shift || true
 rates=("$@")
 [ ${#rates[@]} -gt 0 ] || rates=(10000 20000 40000 60000 80000 100000 120000 140000)
-bin="$(cd "$build/bin" && pwd)"
-work=$(mktemp -d /tmp/relay-bench-XXXXXX)
-trap 'kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
+. "$(dirname "$0")/common.sh" "$build"
 
-port=$((20000 + RANDOM % 30000))
-devport=$((port + 1))
 "$bin/devsim" --make-ndx "$work/devices.ndx" --devices "$devices" --port "$devport" >/dev/null
-printf '[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=%s\r\n' "$port" > "$work/relay-server.ini"
 
 # One step: start the peer, drive `rate` heartbeats/s for `seconds`, print
 # "sent answered".

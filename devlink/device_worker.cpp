@@ -15,7 +15,8 @@ bool TEthernThread::RunOnce() {
     ProcessEntry(link_);
     worked = true;
   }
-  if (link_.settings.GlRegOneStart.exchange(false)) {
+  // A plain read first: the flag is almost always clear.
+  if (link_.settings.GlRegOneStart && link_.settings.GlRegOneStart.exchange(false)) {
     std::lock_guard<std::mutex> lock(link_.Lock);
     CheckOneNumber(link_);
     worked = true;

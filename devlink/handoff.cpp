@@ -27,42 +27,39 @@ bool IsMaintenanceAnswerCode(uint8_t c) {
 
 bool IsRefusalCode(uint8_t c) { return c == 0x81 || c == 0x82 || c == 0x8B || c == 0x8C; }
 
-bool LoaderReplyChannel(DeviceLink& link) {
+void LoaderReplyChannel(DeviceLink& link) {
   const IntakeEntry& w = link.work;
-  if (w.Length() < 2 || w.data[0] != 0x00 || w.data[1] != 4) return false;
+  if (w.Length() < 2 || w.data[0] != 0x00 || w.data[1] != 4) return;
   Handoff& h = link.handoff;
   h.loaderReplyLen = uint8_t(w.Length());
   std::memcpy(h.GlLoaderReply, w.data, h.loaderReplyLen);
   h.GlTargetHost = w.peer;
   h.GlTargetPort = w.Port();
   h.GlLoaderReplyFlag = 1;
-  return true;
 }
 
-bool ConfiguratorChannel(DeviceLink& link, size_t avail) {
+void ConfiguratorChannel(DeviceLink& link, size_t avail) {
   const IntakeEntry& w = link.work;
-  if (w.data[0] != 0xFE || !CheckByteOk(w.data, avail) || !FromSelectedDevice(link)) return false;
+  if (w.data[0] != 0xFE || !CheckByteOk(w.data, avail) || !FromSelectedDevice(link)) return;
   if (link.handoff.configuratorDelivery) {
     uint8_t block[kDeliveryBlock] = {};
     std::memcpy(block, w.data, 128);
     std::memcpy(block + 128, w.len, 2);
     link.handoff.configuratorDelivery(block);
   }
-  return true;
 }
 
-bool EncryptedAnswerChannel(DeviceLink& link, size_t avail) {
+void EncryptedAnswerChannel(DeviceLink& link, size_t avail) {
   uint8_t* t = link.work.data;
-  if (t[0] != 0xE9 || !FromSelectedDevice(link)) return false;
+  if (t[0] != 0xE9 || !FromSelectedDevice(link)) return;
   // An answer that claims more bytes than the datagram holds is not decrypted.
-  if (avail < 2 || t[1] == 0 || EncryptedSize(t[1]) > avail) return true;
+  if (avail < 2 || t[1] == 0 || EncryptedSize(t[1]) > avail) return;
   ClientRecord& r = link.table[link.handoff.GlNumStruct];
   if (DecryptBuff_CBC(link.cipher, t, r) && Crc8(t) == t[size_t(t[1]) + 1]) {
     Handoff& h = link.handoff;
     std::memcpy(h.GlAnswerBuf, t, 128);
     if (h.GlWaitCode == t[3]) h.GlWaitCode = 0;
   }
-  return true;
 }
 
 void PlainAnswerChannel(DeviceLink& link, uint8_t code) {

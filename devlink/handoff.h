@@ -33,11 +33,11 @@ struct Handoff {
   std::function<void(const uint8_t* block)> configuratorDelivery;
 };
 
-// The four channels, as ProcessEntry tests them; each returns true when the
-// working copy was the kind of telegram the channel takes.
-bool LoaderReplyChannel(DeviceLink& link);
-bool ConfiguratorChannel(DeviceLink& link, size_t avail);
-bool EncryptedAnswerChannel(DeviceLink& link, size_t avail);
+// The four channels, as ProcessEntry tests them; each passes over a working
+// copy that is not its kind of telegram. `avail` is the bytes the datagram holds.
+void LoaderReplyChannel(DeviceLink& link);
+void ConfiguratorChannel(DeviceLink& link, size_t avail);
+void EncryptedAnswerChannel(DeviceLink& link, size_t avail);
 // For a plain 0xEF telegram already checked; `code` is its byte 3.
 void PlainAnswerChannel(DeviceLink& link, uint8_t code);
 

@@ -165,8 +165,8 @@ void ProcessEntry(DeviceLink& link) {
   // The type byte is read afresh at each step: a decrypted inner telegram is
   // what the later steps see.
   LoaderReplyChannel(link);
-  if (t[0] == 0xFE) ConfiguratorChannel(link, avail);
-  if (t[0] == 0xE9) EncryptedAnswerChannel(link, avail);
+  ConfiguratorChannel(link, avail);
+  EncryptedAnswerChannel(link, avail);
   // A dropped device telegram ends here, whatever its unwrapped bytes say.
   if (t[0] == 0xEA && !DeviceTelegram(link, avail)) return;
   if (t[0] == 0xEF) PlainServiceTelegram(link, avail);

@@ -13,6 +13,7 @@
 #include "platform/clock.h"
 #include "platform/datagram.h"
 #include "registry/buff_client.h"
+#include "tests/support/link_world.h"
 #include "tests/support/stub_endpoint.h"
 
 namespace {
@@ -27,21 +28,11 @@ class NullEndpoint final : public testsupport::StubEndpoint {
   }
 };
 
-struct World {
-  console::ConsoleSettings settings;
-  console::LineQueue lines;
-  platform::FixedClock clock;
-  console::MessageSink sink{settings, lines, clock};
-  registry::TBuffClient store;
+struct World : testsupport::LinkWorld {
   NullEndpoint ep;
-  devlink::Sender sender{sink};
-  devlink::WorkSignal signal;
-  devlink::IntakeRing ring{&signal};
-  devlink::DeviceLink link{store, settings, sink, sender, clock, {1, 2, 3, 4, 5, 6, 7, 8, 9, 10}};
+  devlink::IntakeRing ring;
 
-  World() {
-    for (int s = 0; s < 3; ++s) sender.SetEndpoint(s, &ep);
-  }
+  World() { SetEndpoints(ep); }
 
   // Every input starts from the same table; the table itself is made once
   // because reserving room for the largest table is costly under the sanitizer.

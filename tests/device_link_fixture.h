@@ -25,6 +25,7 @@
 #include "devlink/telegram_cipher.h"
 #include "platform/clock.h"
 #include "platform/datagram.h"
+#include "tests/support/link_world.h"
 #include "tests/support/stub_endpoint.h"
 #include "registry/buff_client.h"
 
@@ -157,9 +158,9 @@ inline std::vector<uint8_t> RecordBytes(const ClientRecord& r) {
   return {p, p + sizeof r};
 }
 
-class LinkFixture : public ::testing::Test {
+class LinkFixture : public ::testing::Test, protected testsupport::LinkWorld {
  protected:
-  LinkFixture() {
+  LinkFixture() : LinkWorld(kRegBase) {
     sender.SetEndpoint(0, &ep0);
     sender.SetEndpoint(1, &ep1);
     sender.SetEndpoint(2, &ep2);
@@ -214,7 +215,7 @@ class LinkFixture : public ::testing::Test {
   // Texts of the message window, time stamp checked and removed.
   std::vector<std::string> Messages() {
     std::vector<console::Line> lines;
-    queue.Drain(lines, 0);
+    this->lines.Drain(lines, 0);
     std::vector<std::string> out;
     for (const auto& l : lines) {
       if (l.window != console::Window::Message) continue;
@@ -229,15 +230,8 @@ class LinkFixture : public ::testing::Test {
     return {p, p + link.table.Size() * sizeof(ClientRecord)};
   }
 
-  registry::TBuffClient store;
-  console::ConsoleSettings settings;
-  console::LineQueue queue;
-  platform::FixedClock clock;
-  console::MessageSink sink{settings, queue, clock};
-  devlink::Sender sender{sink};
   std::vector<Sent> sent;
   FakeEndpoint ep0{0, sent}, ep1{1, sent}, ep2{2, sent};
-  devlink::DeviceLink link{store, settings, sink, sender, clock, kRegBase};
   devlink::WorkSignal signal;
   std::unique_ptr<devlink::IntakeRing> ring = std::make_unique<devlink::IntakeRing>(&signal);
   std::unique_ptr<devlink::TEthernThread> worker =

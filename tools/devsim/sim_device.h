@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "tools/devsim/device_codec.h"
+#include "tools/devsim/population.h"
 
 namespace devsim {
 
@@ -49,13 +50,9 @@ struct PendingEvent {
   uint8_t seq() const { return plain[7]; }
 };
 
-struct SimDevice {
-  ConsoleNumber number;
-  std::array<uint8_t, 2> identity{};
-  std::array<uint8_t, 4> seed{};
-  std::array<uint8_t, 6> devBytes{};
-  uint32_t address = 0;  // source address, host order
-  uint32_t socket = 0;   // socket slot it sends from now
+// A planned device and what it does while the run lasts; `socket` is the slot
+// it sends from now (it changes with --move-port).
+struct SimDevice : DevicePlan {
 
   DeviceCipher cipher;
   uint32_t regChaining = 0;  // receive value a registration answer is made with

@@ -155,13 +155,7 @@ struct Simulator::Impl {
     }
     for (uint32_t k = 0; k < n; ++k) {
       SimDevice& d = devs[k];
-      const DevicePlan plan = PlanDevice(o.population, k);
-      d.number = plan.number;
-      d.identity = plan.identity;
-      d.seed = plan.seed;
-      d.devBytes = plan.devBytes;
-      d.address = plan.address;
-      d.socket = plan.socket;
+      static_cast<DevicePlan&>(d) = PlanDevice(o.population, k);
       if (!o.preset.empty()) {
         const DeviceInit& p = o.preset[k];
         d.number = p.number;
