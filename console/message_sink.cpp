@@ -55,4 +55,10 @@ void MessageSink::DeviceTrace(const uint8_t* telegram, std::string_view peer, ui
   q_.Push({Window::Traffic, DeviceTraceLine(clock_.Now(), telegram, sent, peer, port, padded)});
 }
 
+void MessageSink::ComTrace(const uint8_t* frame, bool fromWorkstation) {
+  if (!s_.GlOutCom || !s_.GlTraficRun) return;
+  if (s_.GlComPustOff && frame[1] == 4) return;
+  q_.Push({Window::Traffic, ComTraceLine(clock_.Now(), frame, fromWorkstation)});
+}
+
 }  // namespace console

@@ -57,6 +57,11 @@ class MessageSink {
   void DeviceTrace(const uint8_t* telegram, std::string_view peer, uint16_t port, bool sent,
                    bool padded, bool encrypted);
 
+  // Workstation telegram trace: `fromWorkstation` for a frame the workstation
+  // wrote, false for one the server writes to it. Cyclic polls (L = 4) are
+  // hidden with "Циклический опрос Выкл.".
+  void ComTrace(const uint8_t* frame, bool fromWorkstation);
+
   const ConsoleSettings& Settings() const { return s_; }
 
  private:

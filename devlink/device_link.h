@@ -2,6 +2,7 @@
 // holds Lock, and what the other workers and the console reach through it.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <functional>
 #include <mutex>
@@ -17,6 +18,8 @@
 #include "registry/buff_client.h"
 
 namespace devlink {
+
+enum class InternetState : uint8_t { Unknown, Present, Absent };
 
 struct DeviceLink {
   DeviceLink(registry::TBuffClient& store, console::ConsoleSettings& settings,
@@ -40,6 +43,16 @@ struct DeviceLink {
   CipherState cipher;
   Handoff handoff;
   IntakeEntry work{};  // the datagram being processed, also the scratch telegram
+
+  // Set by the main tick, taken by the device worker for the sweep and the
+  // repetition of requests.
+  std::atomic<bool> FlI_GivTimer{false};
+  // Ticks of the device worker since the last link sweep (0..10).
+  uint8_t sweepDivider = 0;
+  // The workstation channel awaits an acknowledgement (written under Lock).
+  bool armAwaitingAck = false;
+  // What the internet check last found; Unknown until it has run.
+  std::atomic<InternetState> internet{InternetState::Unknown};
 
   // Asks the front end to refresh the grid row of a client index.
   std::function<void(uint16_t)> onRowRefresh;
