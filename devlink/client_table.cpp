@@ -11,6 +11,7 @@ ClientTable::ClientTable() {
 
 void ClientTable::Resize(size_t n) {
   records_.resize(std::clamp<size_t>(n, 1, kMaxRecords));
+  Touch();
 }
 
 }  // namespace devlink

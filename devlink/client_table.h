@@ -31,8 +31,14 @@ class ClientTable {
   // Sets the length within 1..kMaxRecords; added records are zero.
   void Resize(size_t n);
 
+  // Raised when records may have come into use or changed their number, so
+  // indexes over the table rebuild; Resize raises it too. Changed under Lock.
+  uint64_t Generation() const { return generation_; }
+  void Touch() { ++generation_; }
+
  private:
   std::vector<ClientRecord> records_;
+  uint64_t generation_ = 0;
 };
 
 }  // namespace devlink

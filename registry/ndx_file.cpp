@@ -1,29 +1,57 @@
 #include "registry/ndx_file.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
+#include <vector>
+
 #include <sys/stat.h>
 
 #include "console/line_format.h"
+#include "registry/replace_file.h"
 
 namespace registry {
 
+using devlink::ClientRecord;
 using devlink::ClientTable;
 using devlink::kRecordSize;
+using Clock = std::chrono::steady_clock;
 
-bool LoadNdx(TBuffClient& store, const std::string& path, console::MessageSink& sink) {
+namespace {
+
+void ReadError(console::MessageSink& sink, const std::string& path, int e) {
+  sink.Message("Ошибка чтения файла \"" + path + "\": " + std::strerror(e));
+}
+
+void ZeroInterfaceBytes(ClientRecord& r) {
+  std::memset(r.contactCount, 0, sizeof r.contactCount);
+  std::memset(r.unansweredCount, 0, sizeof r.unansweredCount);
+  std::memset(r.sentCount, 0, sizeof r.sentCount);
+  std::memset(r.sentFlag, 0, sizeof r.sentFlag);
+}
+
+struct FileCloser {
+  void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using File = std::unique_ptr<std::FILE, FileCloser>;
+
+}  // namespace
+
+bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
+             console::MessageSink& sink) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;
-    sink.Message("Ошибка чтения " + path + ": " + std::strerror(errno));
+    ReadError(sink, path, errno);
     return false;
   }
   const unsigned long long size = (unsigned long long)st.st_size;
   unsigned long long n = size / kRecordSize;
   if (size == 0) {
     if (std::remove(path.c_str()) != 0) {
-      sink.Message("Ошибка удаления " + path + ": " + std::strerror(errno));
+      sink.Message("Ошибка удаления файла \"" + path + "\": " + std::strerror(errno));
       return false;
     }
     return true;
@@ -41,28 +69,108 @@ bool LoadNdx(TBuffClient& store, const std::string& path, console::MessageSink& 
   }
   if (n == 0) return true;
 
-  std::FILE* f = std::fopen(path.c_str(), "rb");
+  // The file is read without Lock; only the replacement of the table holds it.
+  File f(std::fopen(path.c_str(), "rb"));
   if (!f) {
-    sink.Message("Ошибка чтения " + path + ": " + std::strerror(errno));
+    ReadError(sink, path, errno);
     return false;
   }
-  ClientTable& table = store.Table();
-  table.Resize(size_t(n));
-  const size_t got = std::fread(table.Data(), kRecordSize, size_t(n), f);
+  std::vector<ClientRecord> records(static_cast<size_t>(n));
+  const size_t got = std::fread(records.data(), kRecordSize, records.size(), f.get());
   const bool ok = got == n;
   if (!ok)
-    sink.Message("Ошибка чтения " + path + ": " +
-                 (std::ferror(f) ? std::strerror(errno) : "файл короче, чем при открытии") +
+    sink.Message("Ошибка чтения файла \"" + path + "\": " +
+                 (std::ferror(f.get()) ? std::strerror(errno) : "файл короче, чем при открытии") +
                  console::Format("; прочитано записей: %zu.", got));
-  std::fclose(f);
-  for (size_t i = 0; i < got; ++i) {
-    devlink::ClientRecord& r = table[i];
-    std::memset(r.contactCount, 0, 3);
-    std::memset(r.unansweredCount, 0, 3);
-    std::memset(r.sentCount, 0, 3);
-    std::memset(r.sentFlag, 0, 3);
+  f.reset();
+  if (got == 0) return false;
+  records.resize(got);
+  for (ClientRecord& r : records) ZeroInterfaceBytes(r);
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    ClientTable& table = store.Table();
+    table.Resize(got);
+    std::memcpy(table.Data(), records.data(), got * kRecordSize);
+    table.Touch();
+  }
+  store.RefreshTable(lock);
+  store.Grid().Resort();
+  return ok;
+}
+
+bool SaveNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
+             console::MessageSink& sink, SaveTimings* timings) {
+  const auto start = Clock::now();
+  // The copy's pages are touched before Lock is taken; a table grown since
+  // then by a registration needs at most a few more records.
+  std::vector<ClientRecord> copy;
+  const size_t expected = store.TableLength(lock);
+  copy.reserve(std::min(expected + 40, ClientTable::kMaxRecords));
+  copy.resize(expected);
+  Clock::duration held;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    const auto locked = Clock::now();
+    const ClientTable& table = store.Table();
+    copy.resize(table.Size());
+    std::memcpy(copy.data(), table.Data(), table.Size() * kRecordSize);
+    held = Clock::now() - locked;
+  }
+  std::string error;
+  const bool ok = ReplaceFile(path, copy.data(), copy.size() * kRecordSize, &error);
+  if (!ok) sink.Message(error);
+  if (timings) {
+    timings->lockHeld = held;
+    timings->total = Clock::now() - start;
   }
   return ok;
+}
+
+NdxCompare CompareNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
+                      console::MessageSink& sink) {
+  // The in-use flags of the file, read in blocks of records without Lock.
+  File f(std::fopen(path.c_str(), "rb"));
+  if (!f) {
+    ReadError(sink, path, errno);
+    return NdxCompare::Failed;
+  }
+  std::vector<uint8_t> fileFlags;
+  std::vector<ClientRecord> block(256);
+  for (;;) {
+    const size_t got = std::fread(block.data(), kRecordSize, block.size(), f.get());
+    for (size_t k = 0; k < got; ++k) fileFlags.push_back(block[k].inUse);
+    if (got < block.size()) break;
+  }
+  if (std::ferror(f.get())) {
+    ReadError(sink, path, errno);
+    return NdxCompare::Failed;
+  }
+  f.reset();
+
+  std::vector<uint8_t> tableFlags;
+  {
+    std::lock_guard<std::mutex> hold(lock);
+    const ClientTable& table = store.Table();
+    tableFlags.resize(table.Size());
+    for (size_t i = 0; i < table.Size(); ++i) tableFlags[i] = table[i].inUse;
+  }
+
+  const size_t common = std::min(fileFlags.size(), tableFlags.size());
+  bool differ = !std::equal(fileFlags.begin(), fileFlags.begin() + ptrdiff_t(common),
+                            tableFlags.begin());
+  const auto inUse = [](uint8_t flag) { return flag != 0; };
+  differ = differ || std::any_of(fileFlags.begin() + ptrdiff_t(common), fileFlags.end(), inUse) ||
+           std::any_of(tableFlags.begin() + ptrdiff_t(common), tableFlags.end(), inUse);
+  if (differ) {
+    sink.Message(kCompareDiffer);
+    sink.Message(kCompareAdvice);
+  } else {
+    sink.Message(kCompareEqual);
+  }
+  if (fileFlags.size() != tableFlags.size())
+    sink.Message(console::Format("Записей в файле: %zu, в памяти: %zu.", fileFlags.size(),
+                                 tableFlags.size()));
+  return differ ? NdxCompare::Different : NdxCompare::Equal;
 }
 
 }  // namespace registry

@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -358,6 +359,7 @@ class LoadNdxTest : public ::testing::Test {
   std::filesystem::path dir_;
   std::string path_;
   Messages m_;
+  std::mutex lock_;
 };
 
 // Records whose every byte tells record and offset apart.
@@ -371,7 +373,7 @@ TEST_F(LoadNdxTest, ThreeRecordsLoadedWithInterfaceBytesZeroed) {
   auto store = std::make_unique<registry::TBuffClient>();
   const auto bytes = FileRecords(3);
   Write(bytes);
-  EXPECT_TRUE(registry::LoadNdx(*store, path_, m_.sink));
+  EXPECT_TRUE(registry::LoadNdx(*store, lock_, path_, m_.sink));
   ASSERT_EQ(store->Table().Size(), 3u);
   for (size_t i = 0; i < 3; ++i) {
     const auto* rec = reinterpret_cast<const uint8_t*>(&store->Table()[i]);
@@ -387,12 +389,12 @@ TEST_F(LoadNdxTest, ThreeRecordsLoadedWithInterfaceBytesZeroed) {
 TEST_F(LoadNdxTest, MissingFileChangesNothingAndEmptyFileIsDeleted) {
   auto store = std::make_unique<registry::TBuffClient>();
   store->Table()[4].inUse = 1;
-  EXPECT_TRUE(registry::LoadNdx(*store, path_, m_.sink));
+  EXPECT_TRUE(registry::LoadNdx(*store, lock_, path_, m_.sink));
   EXPECT_EQ(store->Table().Size(), 20u);
   EXPECT_EQ(store->Table()[4].inUse, 1);
 
   Write({});
-  EXPECT_TRUE(registry::LoadNdx(*store, path_, m_.sink));
+  EXPECT_TRUE(registry::LoadNdx(*store, lock_, path_, m_.sink));
   EXPECT_FALSE(std::filesystem::exists(path_));
   EXPECT_EQ(store->Table().Size(), 20u);
   EXPECT_EQ(store->Table()[4].inUse, 1);
@@ -407,7 +409,7 @@ TEST_F(LoadNdxTest, SizeNotAWholeNumberOfRecordsIsReportedAndKept) {
     auto bytes = FileRecords(3);
     bytes.resize(c.bytes);
     Write(bytes);
-    registry::LoadNdx(*store, path_, m_.sink);
+    registry::LoadNdx(*store, lock_, path_, m_.sink);
     EXPECT_EQ(store->Table().Size(), c.records) << c.bytes;
     EXPECT_TRUE(std::filesystem::exists(path_)) << c.bytes;
     EXPECT_EQ(m_.Take().size(), 1u) << c.bytes;

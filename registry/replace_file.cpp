@@ -1,0 +1,72 @@
+#include "registry/replace_file.h"
+
+#include <cerrno>
+#include <cstring>
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace registry {
+namespace {
+
+bool WriteAll(int fd, const char* p, size_t n) {
+  while (n > 0) {
+    const ssize_t k = ::write(fd, p, n);
+    if (k < 0 && errno == EINTR) continue;
+    if (k < 0) return false;
+    p += k;
+    n -= size_t(k);
+  }
+  return true;
+}
+
+std::string DirectoryOf(const std::string& path) {
+  const auto slash = path.rfind('/');
+  if (slash == std::string::npos) return ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+}  // namespace
+
+bool ReplaceFile(const std::string& path, const void* data, size_t n, std::string* error) {
+  const std::string tmp = path + ".tmp";
+  const auto fail = [&](const char* step, const std::string& file, int e) {
+    if (error)
+      *error = "Ошибка записи файла \"" + path + "\": " + step + " \"" + file + "\": " +
+               std::strerror(e);
+    return false;
+  };
+
+  // The new file keeps the old one's permissions.
+  struct stat st {};
+  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
+  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  if (fd < 0) return fail("не удалось создать", tmp, errno);
+  const char* step = nullptr;
+  if (::fchmod(fd, mode) != 0) step = "не удалось задать права";
+  else if (!WriteAll(fd, static_cast<const char*>(data), n)) step = "не удалось записать";
+  else if (::fsync(fd) != 0) step = "не удалось сбросить на диск";
+  int e = errno;
+  if (::close(fd) != 0 && !step) {
+    step = "не удалось закрыть";
+    e = errno;
+  }
+  if (!step && ::rename(tmp.c_str(), path.c_str()) != 0) {
+    step = "не удалось переименовать";
+    e = errno;
+  }
+  if (step) {
+    ::unlink(tmp.c_str());
+    return fail(step, tmp, e);
+  }
+  // Makes the rename itself durable; the file is complete either way.
+  const int dfd = ::open(DirectoryOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (dfd >= 0) {
+    ::fsync(dfd);
+    ::close(dfd);
+  }
+  return true;
+}
+
+}  // namespace registry
