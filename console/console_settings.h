@@ -56,6 +56,7 @@ struct ConsoleSettings {
   std::atomic<uint16_t> GlTraficLines{999};
   std::atomic<bool> GlFiltrOn{false};
   AtomicNumber GlFiltrNPult;
+  std::atomic<uint16_t> GlFiltrNStruct{0};  // client index of the followed device
 
   // Registration.
   std::atomic<bool> GlRegOn{false};

@@ -47,12 +47,38 @@ void MessageSink::DebugLine(std::string_view text) {
   if (s_.GlOtladka) ConsoleLine(text);
 }
 
+void MessageSink::PushDevice(const uint8_t* telegram, std::string_view peer, uint16_t port,
+                             bool sent, bool padded) {
+  q_.Push({Window::Traffic, DeviceTraceLine(clock_.Now(), telegram, sent, peer, port, padded)});
+}
+
 void MessageSink::DeviceTrace(const uint8_t* telegram, std::string_view peer, uint16_t port,
                               bool sent, bool padded, bool encrypted) {
+  // Most of the time the trace is stopped: no lock for that.
+  if (!s_.GlOutEthern || !s_.GlTraficRun) return;
+  bool admit;
+  {
+    std::lock_guard<std::mutex> g(filterGuard_);
+    admit = filter_.Admit(s_, telegram, peer, port, encrypted);
+  }
+  if (admit) PushDevice(telegram, peer, port, sent, padded);
+}
+
+void MessageSink::DeviceTraceUnfiltered(const uint8_t* telegram, std::string_view peer,
+                                        uint16_t port, bool sent, bool padded, bool encrypted) {
   if (!s_.GlOutEthern || !s_.GlTraficRun) return;
   if (encrypted && !s_.GlOutCrypt) return;
-  if (telegram[0] == 0xEE && telegram[2] == 0xAA) return;
-  q_.Push({Window::Traffic, DeviceTraceLine(clock_.Now(), telegram, sent, peer, port, padded)});
+  PushDevice(telegram, peer, port, sent, padded);
+}
+
+std::string MessageSink::FilterIp() const {
+  std::lock_guard<std::mutex> g(filterGuard_);
+  return filter_.LearnedIp();
+}
+
+uint16_t MessageSink::FilterPort() const {
+  std::lock_guard<std::mutex> g(filterGuard_);
+  return filter_.LearnedPort();
 }
 
 void MessageSink::ComTrace(const uint8_t* frame, bool fromWorkstation) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "console/console_settings.h"
+#include "console/traffic_filter.h"
 #include "platform/clock.h"
 
 namespace console {
@@ -52,10 +53,14 @@ class MessageSink {
   // A debug line: a console line shown only in debug mode.
   void DebugLine(std::string_view text);
 
-  // Device telegram trace. `encrypted` marks a telegram in its encrypted form,
-  // traced only with "Вывод шифрованных телеграмм".
+  // Device telegram trace through the traffic filter. `encrypted` marks a
+  // telegram in its encrypted form, traced only with "Вывод шифрованных
+  // телеграмм". `telegram` is a 128-byte buffer.
   void DeviceTrace(const uint8_t* telegram, std::string_view peer, uint16_t port, bool sent,
                    bool padded, bool encrypted);
+  // The same trace past the filter: for the requests relayed from the workstation.
+  void DeviceTraceUnfiltered(const uint8_t* telegram, std::string_view peer, uint16_t port,
+                             bool sent, bool padded, bool encrypted);
 
   // Workstation telegram trace: `fromWorkstation` for a frame the workstation
   // wrote, false for one the server writes to it. Cyclic polls (L = 4) are
@@ -64,12 +69,23 @@ class MessageSink {
 
   const ConsoleSettings& Settings() const { return s_; }
 
+  // The filter's learned peer (GlFiltrIp, GlFiltrPort).
+  std::string FilterIp() const;
+  uint16_t FilterPort() const;
+
  private:
   void Stamped(Window w, std::string_view text);
+
+  void PushDevice(const uint8_t* telegram, std::string_view peer, uint16_t port, bool sent,
+                  bool padded);
 
   const ConsoleSettings& s_;
   LineQueue& q_;
   const platform::Clock& clock_;
+  // The device worker is the one tracer that the filter learns from, under
+  // Lock; the guard keeps a trace from any other thread safe as well.
+  mutable std::mutex filterGuard_;
+  TrafficFilter filter_;
 };
 
 }  // namespace console

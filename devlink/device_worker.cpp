@@ -4,8 +4,14 @@
 
 #include "devlink/process.h"
 #include "devlink/registration.h"
+#include "devlink/supervision.h"
 
 namespace devlink {
+
+void GiveTick(DeviceLink& link, WorkSignal& signal) {
+  link.FlI_GivTimer = true;
+  signal.Notify();
+}
 
 bool TEthernThread::RunOnce() {
   bool worked = false;
@@ -13,6 +19,11 @@ bool TEthernThread::RunOnce() {
     std::lock_guard<std::mutex> lock(link_.Lock);
     ring_.Take(link_.work);
     ProcessEntry(link_);
+    worked = true;
+  }
+  if (link_.FlI_GivTimer && link_.FlI_GivTimer.exchange(false)) {
+    std::lock_guard<std::mutex> lock(link_.Lock);
+    DeviceTickWork(link_);
     worked = true;
   }
   // A plain read first: the flag is almost always clear.

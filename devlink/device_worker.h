@@ -1,6 +1,7 @@
 // The device worker thread TEthernThread: takes datagrams from the intake ring
-// one at a time and processes each under Lock; runs the console's one-number
-// check when asked. It sleeps until there is work instead of polling.
+// one at a time and processes each under Lock; runs the tick work when the main
+// tick has given one and the console's one-number check when asked. It sleeps
+// until there is work instead of polling.
 #pragma once
 
 #include <atomic>
@@ -10,6 +11,10 @@
 #include "devlink/intake_ring.h"
 
 namespace devlink {
+
+// The main tick's hand-over to the device worker: sets FlI_GivTimer and wakes
+// the worker, which otherwise sleeps until the next datagram.
+void GiveTick(DeviceLink& link, WorkSignal& signal);
 
 class TEthernThread {
  public:

@@ -14,4 +14,16 @@ inline bool AlarmBlocked(const DeviceLink& link) {
          !link.armAwaitingAck;
 }
 
+// One silent period for every registered device not being rewritten; a device
+// silent for GlNaruchUO + 2 periods is marked failed (link state 1).
+void LinkSweep(DeviceLink& link);
+
+// Resends the pending requests whose period has run out and reports those that
+// used up their sends with "Запрос Пульт.N=... - не Выполнен.".
+void RepeatRequests(DeviceLink& link);
+
+// The work of one main tick: the link sweep on every eleventh tick, the
+// repetition on every tick.
+void DeviceTickWork(DeviceLink& link);
+
 }  // namespace devlink
