@@ -132,6 +132,7 @@ void Register(DeviceLink& link) {
         if (!cs.GlRegOn) break;
         if (cs.GlRegOne && !(cs.GlRegNPult.Load() == NumberOf(rd))) break;
         rd.inUse = 1;
+        link.table.Touch();
         rd.linkState = 2;
         target = &rd;
         answerIndex = d;

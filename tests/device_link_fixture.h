@@ -181,6 +181,7 @@ class LinkFixture : public ::testing::Test, protected testsupport::LinkWorld {
     ClientRecord& r = Rec(index);
     r.inUse = 1;
     r.n1 = n.n1, r.n2 = n.n2, r.n3 = n.n3;
+    link.table.Touch();
     std::memcpy(r.keyMaterial, d.km.data(), 10);
     std::memcpy(r.C_iTransm, d.km.data(), 4);
     std::memcpy(r.C_iResiv, d.km.data(), 4);
