@@ -5,12 +5,16 @@
 namespace app {
 
 const char kUsage[] =
-    "Запуск: relay-server --headless [--data-dir КАТАЛОГ] [--register all|N1/N2/N3]\n"
+    "Запуск: relay-server --headless [--data-dir КАТАЛОГ] [--ports-dir КАТАЛОГ]\n"
+    "                     [--register all|N1/N2/N3] [--tick-ms N] [--trace]\n"
     "  --headless        работа без окон: сообщения выводятся на стандартный вывод\n"
     "  --data-dir КАТАЛОГ  где лежат relay-server.ini и relay-server.ndx\n"
     "                    (по умолчанию каталог программы)\n"
     "  --register all    разрешить регистрацию всех новых приборов\n"
-    "  --register N/N/N  разрешить регистрацию одного прибора с этим пультовым номером\n";
+    "  --register N/N/N  разрешить регистрацию одного прибора с этим пультовым номером\n"
+    "  --ports-dir КАТАЛОГ  где искать порт АРМ (CNCB0..CNCB7), по умолчанию /dev\n"
+    "  --tick-ms N       период основного такта в мс, 1..1000 (по умолчанию 1000)\n"
+    "  --trace           выводить и трафик: телеграммы приборов и АРМ\n";
 
 std::optional<devlink::ConsoleNumber> ParseConsoleNumber(const std::string& text) {
   uint8_t parts[3];
@@ -53,6 +57,24 @@ std::optional<Options> ParseOptions(const std::vector<std::string>& args, std::s
         *error = "--data-dir: нужен каталог";
         return std::nullopt;
       }
+    } else if (a == "--ports-dir") {
+      if (!value(o.portsDir)) return std::nullopt;
+      if (o.portsDir.empty()) {
+        *error = "--ports-dir: нужен каталог";
+        return std::nullopt;
+      }
+    } else if (a == "--tick-ms") {
+      std::string v;
+      if (!value(v)) return std::nullopt;
+      int ms = 0;
+      const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), ms);
+      if (ec != std::errc() || end != v.data() + v.size() || ms < 1 || ms > 1000) {
+        *error = "--tick-ms: ожидается число от 1 до 1000, а не \"" + v + "\"";
+        return std::nullopt;
+      }
+      o.tickMs = ms;
+    } else if (a == "--trace") {
+      o.trace = true;
     } else if (a == "--register") {
       std::string v;
       if (!value(v)) return std::nullopt;

@@ -16,6 +16,9 @@ struct Options {
   std::string dataDir;  // empty: the executable's directory
   RegisterMode reg = RegisterMode::Closed;
   devlink::ConsoleNumber regNumber;
+  std::string portsDir = "/dev";  // where a port name without "/" is looked up
+  int tickMs = 1000;              // period of the main tick
+  bool trace = false;             // traffic lines to standard output
   bool help = false;
 };
 

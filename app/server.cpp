@@ -39,9 +39,9 @@ bool Server::Start(std::string* error) {
   form1_ = console::ReadForm1(ini_);
   console::ApplyForm1(form1_, settings_);
 
-  registry::LoadNdx(store_, NdxPath(), sink_);
   link_ = std::make_unique<devlink::DeviceLink>(store_, settings_, sink_, sender_, clock_,
                                                 *regKeyBase);
+  registry::LoadNdx(store_, link_->Lock, NdxPath(), sink_);
   ApplyNetwork();
   deviceWorker_ = std::make_unique<devlink::TEthernThread>(*link_, ring_, signal_);
   deviceWorker_->Start();

@@ -1,0 +1,22 @@
+// The armsim command line.
+#pragma once
+
+#include <string>
+
+#include "tools/armsim/session.h"
+
+namespace armsim {
+
+struct CliConfig {
+  bool help = false;
+  std::string port;
+  bool jsonSummary = false;
+  SessionOptions session;
+};
+
+// Fills `out` from the arguments; returns an empty string, or the error.
+std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* out);
+
+std::string UsageText();
+
+}  // namespace armsim
