@@ -1,5 +1,6 @@
 // relay-server: the relay between object devices and the monitoring
 // workstation. Until the operator console exists it runs without windows.
+#include <algorithm>
 #include <csignal>
 #include <cstdio>
 #include <string>
@@ -64,9 +65,31 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
 
-  app::Server server(dataDir, baseName);
+  app::ServerConfig cfg;
+  cfg.dataDir = dataDir;
+  cfg.baseName = baseName;
+  cfg.exeDir = exeDir;
+  cfg.portsDir = opts->portsDir;
+  cfg.tickMs = opts->tickMs;
+  app::Server server(cfg);
+  if (opts->trace) {
+    server.Settings().GlTraficRun = true;
+    server.Settings().GlOutCom = true;
+  }
   if (!server.Start(&error)) {
     std::fprintf(stderr, "relay-server: %s\n", error.c_str());
+    return 1;
+  }
+  std::vector<console::Line> lines;
+  if (server.SecondCopy()) {
+    // The port is held by a running server. Without an operator to ask, this
+    // copy ends as if the answer were Yes: the registry stays the other's.
+    server.Settings().GlRegPermanent = true;
+    server.Stop();
+    server.Lines().Drain(lines, 0);
+    WriteLines(lines);
+    std::fputs("relay-server: Внимание - Запущен второй экземпляр программы! Завершение.\n",
+               stderr);
     return 1;
   }
   for (const std::string& line : server.Describe())
@@ -82,9 +105,9 @@ int main(int argc, char** argv) {
   }
   std::fputs("relay-server: работает; далее сообщения, остановка по SIGINT или SIGTERM\n", stderr);
 
-  std::vector<console::Line> lines;
   while (!gStop) {
-    server.Lines().Drain(lines, 50);
+    const int wait = server.FrontEndWork();
+    server.Lines().Drain(lines, std::min(wait, 50));
     WriteLines(lines);
   }
   server.Stop();

@@ -1,5 +1,7 @@
 #include "app/server.h"
 
+#include "armlink/port_rename.h"
+#include "platform/process_runner.h"
 #include "registry/ndx_file.h"
 
 namespace app {
@@ -8,10 +10,15 @@ namespace {
 constexpr uint16_t kDefaultPorts[3] = {5000, 5001, 5002};
 // How long a listener holds a datagram while the intake ring is full.
 constexpr std::chrono::milliseconds kRingWait{1000};
-}
+// The delayed save's timer runs every ten main ticks.
+constexpr unsigned kTicksPerFileTimer = 10;
+}  // namespace
 
-Server::Server(std::string dataDir, std::string baseName)
-    : dataDir_(std::move(dataDir)), baseName_(std::move(baseName)) {
+Server::Server(ServerConfig config)
+    : cfg_(std::move(config)),
+      mainTick_([this] { devlink::GiveTick(*link_, signal_); }),
+      timers_(settings_, [this] { SaveRegistry(); }),
+      registration_(settings_, timers_, [this] { SaveRegistry(); }, [this] { signal_.Notify(); }) {
   for (int s = 0; s < 3; ++s) {
     udp_[s] = std::make_unique<platform::UdpServer>(
         kDefaultPorts[s], [this, s](const uint8_t* data, size_t n, std::string_view peer,
@@ -41,11 +48,40 @@ bool Server::Start(std::string* error) {
 
   link_ = std::make_unique<devlink::DeviceLink>(store_, settings_, sink_, sender_, clock_,
                                                 *regKeyBase);
+  // Rows are refreshed by the front end, which must not wait for Lock held by
+  // the worker that asks.
+  link_->onRowRefresh = [this](uint16_t i) {
+    std::lock_guard<std::mutex> g(rowsMutex_);
+    rows_.push_back(i);
+  };
   registry::LoadNdx(store_, link_->Lock, NdxPath(), sink_);
+  OpenPort();
   ApplyNetwork();
   deviceWorker_ = std::make_unique<devlink::TEthernThread>(*link_, ring_, signal_);
   deviceWorker_->Start();
+  comWorker_ = std::make_unique<armlink::TCOMThread>(*link_, channel_, port_);
+  comWorker_->Start();
+  nextTick_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(cfg_.tickMs);
+  started_ = true;
   return true;
+}
+
+void Server::OpenPort() {
+  if (port_.IsOpen()) return;
+  const std::string name = PortName();
+  if (port_.Open(name, cfg_.portsDir)) {
+    sink_.ConsoleLine(name + " - Успешно открыт.");
+    return;
+  }
+  sink_.ConsoleLine(name + " - не открыт.");
+  sink_.DebugLine(port_.ErrorText());
+  secondCopy_ = port_.LastError() == platform::TermiosPort::OpenError::kBusy;
+}
+
+void Server::ClosePort() {
+  if (!port_.IsOpen()) return;
+  port_.Close();
+  sink_.ConsoleLine(PortName() + " - закрыт.");
 }
 
 void Server::ApplyNetwork() {
@@ -58,10 +94,63 @@ void Server::ApplyNetwork() {
 }
 
 void Server::Stop() {
-  // The worker first, so no answer goes to a closed socket; a listener waiting
-  // for room in the ring gives up within its bounded wait.
-  if (deviceWorker_) deviceWorker_->Stop();
+  if (!started_) return;
+  started_ = false;
+  // Workers stop between two of their steps, never while they hold Lock.
+  comWorker_->Stop();
+  deviceWorker_->Stop();
+  std::string why;
+  console::WriteForm1(ini_, form1_);
+  if (!ini_.Save(IniPath(), &why)) sink_.Message("Ошибка записи файла настроек " + why);
+  ClosePort();
+  if (!settings_.GlRegPermanent) SaveRegistry();
+  // A listener waiting for room in the ring gives up within its bounded wait.
   for (auto& u : udp_) u->Stop();
+}
+
+bool Server::SaveRegistry() { return registry::SaveNdx(store_, link_->Lock, NdxPath(), sink_); }
+
+int Server::FrontEndWork() {
+  RefreshRequestedRows();
+  const auto period = std::chrono::milliseconds(cfg_.tickMs);
+  auto now = std::chrono::steady_clock::now();
+  while (started_ && now >= nextTick_) {
+    OnMainTick();
+    nextTick_ += period;
+    // After a stall the tick resumes its rhythm instead of catching up in a burst.
+    if (now - nextTick_ > period) nextTick_ = now + period;
+    now = std::chrono::steady_clock::now();
+  }
+  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick_ - now);
+  return int(std::max<int64_t>(1, left.count()));
+}
+
+void Server::OnMainTick() {
+  // Interface management and the network steps belong to the network
+  // support; nothing of them runs here yet.
+  mainTick_.Tick(settings_, form1_.CheckBoxMetric);
+  timers_.OnSecond();
+  if (++ticks_ % kTicksPerFileTimer == 0) timers_.OnTenSeconds();
+}
+
+void Server::RefreshRequestedRows() {
+  std::vector<uint16_t> rows;
+  {
+    std::lock_guard<std::mutex> g(rowsMutex_);
+    rows.swap(rows_);
+  }
+  for (uint16_t i : rows) store_.RefreshRow(link_->Lock, i, sink_);
+}
+
+void Server::OpenRegistrationAll() { registration_.OpenAll(); }
+
+void Server::OpenRegistrationOne(devlink::ConsoleNumber n) { registration_.OpenOne(n); }
+
+void Server::RenameWorkstationEnd(const std::string& armPort) {
+  const std::string line = armlink::RenameCommandLine(cfg_.exeDir, PortName(), armPort);
+  sink_.DebugLine(line);
+  std::string why;
+  if (!platform::RunDetached(line, cfg_.exeDir, &why)) sink_.DebugLine(why);
 }
 
 std::vector<std::string> Server::Describe() {
@@ -73,26 +162,16 @@ std::vector<std::string> Server::Describe() {
   }
   lines.push_back("настройки " + IniPath() + ", реестр " + NdxPath() +
                   " (зарегистрировано приборов: " + std::to_string(registered) + ")");
+  lines.push_back("порт АРМ " + port_.Path() + (port_.IsOpen() ? " открыт" : " не открыт"));
   const std::string addr[3] = {form1_.IpAdrrServ_1, form1_.IpAdrrServ_2, form1_.IpAdrrGsm};
   for (int s = 0; s < 3; ++s) {
     if (udp_[s]->Running())
       lines.push_back("интерфейс " + std::to_string(s + 1) + " принимает на " + addr[s] + ":" +
                       std::to_string(udp_[s]->BoundPort()));
   }
+  if (cfg_.tickMs != 1000)
+    lines.push_back("основной такт " + std::to_string(cfg_.tickMs) + " мс");
   return lines;
-}
-
-void Server::OpenRegistrationAll() {
-  settings_.GlRegOne = false;
-  settings_.GlRegOn = true;
-}
-
-void Server::OpenRegistrationOne(devlink::ConsoleNumber n) {
-  settings_.GlRegNPult.Store(n);
-  settings_.GlRegOne = true;
-  settings_.GlRegOn = true;
-  settings_.GlRegOneStart = true;
-  signal_.Notify();
 }
 
 }  // namespace app
