@@ -1,8 +1,11 @@
 #!/usr/bin/env bash
 # Full population: a registry of DEVICES registered devices (devsim --make-ndx),
 # every device heartbeating every PERIOD ms for SECONDS against relay-server
-# --headless. Reports heartbeats sent and answered, and the server's resident
-# memory and CPU share of one core over the run.
+# --headless with link supervision on its one-second tick. The devices start
+# with a normal link, so a silence long enough would be declared a link
+# failure. Reports heartbeats sent and answered, the server's resident memory
+# and CPU share of one core, and the link states of the registry the server
+# writes at exit (link_state1 counts declared failures).
 #   bench/e2e_population.sh [BUILD_DIR] [DEVICES] [SECONDS] [PERIOD_MS]
 set -euo pipefail
 build="${1:-build}"
@@ -11,7 +14,8 @@ seconds="${3:-120}"
 period="${4:-15000}"
 . "$(dirname "$0")/common.sh" "$build"
 
-"$bin/devsim" --make-ndx "$work/relay-server.ndx" --devices "$devices" --port "$devport" >/dev/null
+"$bin/devsim" --make-ndx "$work/relay-server.ndx" --devices "$devices" --port "$devport" \
+  --link-state 0 >/dev/null
 cp "$work/relay-server.ndx" "$work/devices.ndx"
 
 "$bin/relay-server" --headless --data-dir "$work" > "$work/server.log" 2> "$work/server.err" &
@@ -34,6 +38,7 @@ wait "$sim" && simstatus=0 || simstatus=$?
 cpu1=$(cpu); t1=$(date +%s.%N)
 hwm=$(awk '/^VmHWM/ {print $2}' "/proc/$server/status")
 kill "$server"; wait "$server" 2>/dev/null || true
+echo "registry at exit: $("$bin/ndx_stats" "$work/relay-server.ndx")"
 
 echo "devices=$devices period_ms=$period seconds=$seconds"
 cat "$work/devsim.out"

@@ -128,7 +128,7 @@ size_t TermiosPort::Read(uint8_t* buf, size_t max, int waitMs) {
   int wait = waitMs > 0 ? waitMs : 0;
   size_t got = 0;
   while (got < max) {
-    const int ev = PollFor(fd_, POLLIN, got == 0 ? wait : kGapMs);
+    const int ev = PollFor(fd_, POLLIN, got == 0 ? wait : gapMs_);
     if (ev <= 0) break;
     if (ev & POLLIN) {
       const ssize_t n = ::read(fd_, buf + got, max - got);

@@ -43,12 +43,15 @@ class TermiosPort final : public SerialPort {
 
   // The quiet time that ends a read, and the write time-out of n bytes.
   static constexpr int kGapMs = 10;
+  // A peer that parses frames as they come may end its reads sooner.
+  void SetGapMs(int ms) { gapMs_ = ms > 0 ? ms : kGapMs; }
   static constexpr int WriteTimeoutMs(size_t n) { return int(n) * 100 + 1000; }
 
  private:
   bool Fail(OpenError e, const std::string& text);
 
   int fd_ = -1;
+  int gapMs_ = kGapMs;
   bool exclusiveMode_ = false;
   std::string name_;
   std::string path_;

@@ -39,6 +39,9 @@ std::string UsageText() {
   --groups G,G,...     groups N1 to poll in turn (default 1)
   --poll-ms N          pause after each poll cycle (default 100)
   --answer-ms N        wait for the server's answer (default 500)
+  --gap-ms N           quiet time in ms that ends a read of the port (default 10, as the
+                       server reads; 1 lets armsim answer as soon as a frame is in)
+  --timestamps         items carry "mono_us": CLOCK_MONOTONIC in microseconds at arrival
   --no-ack-every K     leave every K-th item received unacknowledged (default 0: acknowledge
                        all); the server's resends count as items
   --send HEX           a command frame in hex WITHOUT its check byte, which armsim adds;
@@ -68,9 +71,13 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* out) 
       c.jsonSummary = true;
       continue;
     }
+    if (a == "--timestamps") {
+      c.session.timestamps = true;
+      continue;
+    }
     const bool known = a == "--port" || a == "--groups" || a == "--send" || a == "--poll-ms" ||
                        a == "--answer-ms" || a == "--no-ack-every" || a == "--duration-ms" ||
-                       a == "--items";
+                       a == "--items" || a == "--gap-ms";
     if (!known) return "unknown option " + std::string(a);
     if (k + 1 >= argc) return "option " + std::string(a) + " needs a value";
     const std::string_view v = argv[++k];
@@ -95,6 +102,7 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* out) 
                  : a == "--answer-ms"    ? &c.session.answerMs
                  : a == "--no-ack-every" ? &c.session.noAckEvery
                  : a == "--duration-ms"  ? &c.session.durationMs
+                 : a == "--gap-ms"       ? &c.gapMs
                                          : &c.session.items;
       if (!number(dst)) return std::string(a) + " needs a whole number, not '" + std::string(v) + "'";
     }

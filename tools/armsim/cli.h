@@ -11,6 +11,7 @@ struct CliConfig {
   bool help = false;
   std::string port;
   bool jsonSummary = false;
+  int gapMs = 10;  // quiet time that ends a read of the port
   SessionOptions session;
 };
 

@@ -44,6 +44,7 @@ int main(int argc, char** argv) {
     std::cerr << "armsim: " << port.Path() << ": " << OpenFailure(port.LastError()) << '\n';
     return armsim::kExitPortFailed;
   }
+  port.SetGapMs(cfg.gapMs);
   armsim::Session session(port, cfg.session, [](const std::string& line) {
     std::fputs(line.c_str(), stdout);
     std::fputc('\n', stdout);

@@ -23,6 +23,7 @@ struct SessionOptions {
   std::vector<Bytes> sends;  // whole command frames, one after each poll, in order
   int durationMs = 0;  // 0: no time limit
   int items = 0;       // stop after this many items; 0: no limit
+  bool timestamps = false;  // items carry "mono_us", CLOCK_MONOTONIC at their arrival
 };
 
 struct SessionStats {

@@ -134,10 +134,14 @@ Registry
                          = first 4 key bytes, peer address = device address, peer port = its
                          socket's --port); honours --first --seed --identity --reg-key --source
                          --port --sockets --no-spread; opens no socket
+  --link-state S         link state of the records written (default 2, as registration
+                         leaves it; 0 = link normal, so a silent device can be declared failed)
 
 Output
   --verbose              one line per received telegram (decrypted hex) on stderr
   --quiet                no informational lines; only the summary
+  --event-log FILE       one line per own event at its first send: "N1/N2/N3 DATA MONO_US"
+                         (data byte in decimal, CLOCK_MONOTONIC in microseconds)
   --json-summary         print the summary as one JSON object instead of the text line
 
 The summary line on stdout:
@@ -280,6 +284,12 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* c) {
       if (!need(&v) || v.empty()) return "--make-ndx needs a file name";
       c->ndxOut = std::string(v);
       c->mode = CliConfig::Mode::kMakeNdx;
+    } else if (arg == "--event-log") {
+      if (!need(&v) || v.empty()) return "--event-log needs a file name";
+      c->eventLog = std::string(v);
+    } else if (arg == "--link-state") {
+      if (!number(3)) return "--link-state needs 0..3";
+      c->linkState = uint8_t(x);
     } else if (arg == "--verbose" && flag()) {
       o.verbose = true;
     } else if (arg == "--quiet" && flag()) {

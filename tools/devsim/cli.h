@@ -13,6 +13,8 @@ struct CliConfig {
   SimOptions sim;
   std::string ndxIn;   // --ndx
   std::string ndxOut;  // --make-ndx
+  std::string eventLog;  // --event-log
+  uint8_t linkState = 2;  // --link-state of the records --make-ndx writes
   bool quiet = false;
   bool json = false;
   bool serverGiven = false;

@@ -2,6 +2,7 @@
 #include <signal.h>
 
 #include <cstdio>
+#include <fstream>
 #include <iostream>
 
 #include "tools/devsim/cli.h"
@@ -35,7 +36,7 @@ int main(int argc, char** argv) {
   }
   if (cfg.mode == CliConfig::Mode::kMakeNdx) {
     std::string error;
-    if (!WriteRegistry(cfg.ndxOut, cfg.sim.population, cfg.sim.regKey, &error)) {
+    if (!WriteRegistry(cfg.ndxOut, cfg.sim.population, cfg.sim.regKey, &error, cfg.linkState)) {
       std::cerr << "devsim: " << error << '\n';
       return 1;
     }
@@ -49,6 +50,18 @@ int main(int argc, char** argv) {
   }
 
   cfg.sim.log = [](std::string_view line) { std::cerr << line << '\n'; };
+  std::ofstream eventLog;
+  if (!cfg.eventLog.empty()) {
+    eventLog.open(cfg.eventLog);
+    if (!eventLog) {
+      std::cerr << "devsim: cannot create " << cfg.eventLog << '\n';
+      return 1;
+    }
+    cfg.sim.onEventSent = [&eventLog](const ConsoleNumber& n, uint8_t data, int64_t monoUs) {
+      eventLog << int(n.n1) << '/' << int(n.n2) << '/' << int(n.n3) << ' ' << int(data) << ' '
+               << monoUs << '\n';
+    };
+  }
   Simulator sim(cfg.sim);
   std::string error;
   if (!sim.Open(&error)) {

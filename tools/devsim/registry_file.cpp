@@ -28,11 +28,12 @@ bool WriteAll(int fd, const uint8_t* p, size_t n) {
 
 }  // namespace
 
-devlink::ClientRecord MakeRegisteredRecord(const DevicePlan& plan, const Key10& base) {
+devlink::ClientRecord MakeRegisteredRecord(const DevicePlan& plan, const Key10& base,
+                                           uint8_t linkState) {
   devlink::ClientRecord r;
   std::memset(&r, 0, sizeof r);
   r.inUse = 1;
-  r.linkState = 2;
+  r.linkState = linkState;
   devlink::SetPStr(r.peerAddr, Ipv4Text(plan.address));
   devlink::PutU16(r.peerPort, plan.port);
   r.n1 = plan.number.n1;
@@ -49,7 +50,7 @@ devlink::ClientRecord MakeRegisteredRecord(const DevicePlan& plan, const Key10& 
 }
 
 bool WriteRegistry(const std::string& path, const Population& p, const Key10& base,
-                   std::string* error) {
+                   std::string* error, uint8_t linkState) {
   const std::string tmp = path + ".tmp" + std::to_string(::getpid());
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
   if (fd < 0) {
@@ -61,7 +62,7 @@ bool WriteRegistry(const std::string& path, const Population& p, const Key10& ba
   chunk.reserve(kChunk);
   bool ok = true;
   for (uint32_t k = 0; ok && k < p.devices; ++k) {
-    chunk.push_back(MakeRegisteredRecord(PlanDevice(p, k), base));
+    chunk.push_back(MakeRegisteredRecord(PlanDevice(p, k), base, linkState));
     if (chunk.size() == kChunk || k + 1 == p.devices) {
       ok = WriteAll(fd, reinterpret_cast<const uint8_t*>(chunk.data()),
                     chunk.size() * devlink::kRecordSize);

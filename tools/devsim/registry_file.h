@@ -29,12 +29,13 @@ struct DeviceInit {
 // The record a registration of the planned device leaves on the server: key
 // by the same derivation, both chaining values = first 4 key bytes, in use,
 // link state 2, peer address and port of the device, interface 0.
-devlink::ClientRecord MakeRegisteredRecord(const DevicePlan& plan, const Key10& base);
+devlink::ClientRecord MakeRegisteredRecord(const DevicePlan& plan, const Key10& base,
+                                           uint8_t linkState = 2);
 
 // Writes record k = device k for the whole population to a temporary file
 // beside `path` and renames it over `path` once complete.
 bool WriteRegistry(const std::string& path, const Population& p, const Key10& base,
-                   std::string* error);
+                   std::string* error, uint8_t linkState = 2);
 
 // Loads every in-use record, in index order; at most 65535 records are read
 // and a trailing partial record is ignored.

@@ -331,6 +331,7 @@ struct Simulator::Impl {
       if (now < p.nextSend) continue;
       if (!Take()) return false;
       SendWrapped(d, p.plain);
+      if (!p.sent && !p.request && o.onEventSent) o.onEventSent(d.number, p.plain[9], NowNs() / 1000);
       if (p.sent) ++s.eventResends;
       p.sent = true;
       p.nextSend = now + o.eventRetryMs * kMs;

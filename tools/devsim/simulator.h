@@ -48,6 +48,9 @@ struct SimOptions {
   int64_t startSpreadUs = -1;        // device starts spread over this; -1 = by rate or period
 
   bool verbose = false;
+  // Called at the first send of each of a device's own events with its
+  // number, data byte and the CLOCK_MONOTONIC time in microseconds.
+  std::function<void(const ConsoleNumber&, uint8_t data, int64_t monoUs)> onEventSent;
   std::function<void(std::string_view)> log;  // one line, no newline; null = silent
 };
 
