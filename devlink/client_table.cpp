@@ -14,4 +14,12 @@ void ClientTable::Resize(size_t n) {
   Touch();
 }
 
+void ClientTable::Swap(std::vector<ClientRecord>& records) {
+  if (records.empty()) records.resize(1);
+  if (records.size() > kMaxRecords) records.resize(kMaxRecords);
+  records.reserve(kMaxRecords);
+  records_.swap(records);
+  Touch();
+}
+
 }  // namespace devlink

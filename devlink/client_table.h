@@ -31,6 +31,11 @@ class ClientTable {
   // Sets the length within 1..kMaxRecords; added records are zero.
   void Resize(size_t n);
 
+  // Takes over `records` (1..kMaxRecords of them, with room reserved for
+  // kMaxRecords so they never move) and hands the old records back in it.
+  // A loaded registry thus replaces the table without a second copy.
+  void Swap(std::vector<ClientRecord>& records);
+
   // Raised when records may have come into use or changed their number, so
   // indexes over the table rebuild; Resize raises it too. Changed under Lock.
   uint64_t Generation() const { return generation_; }

@@ -75,7 +75,10 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
     ReadError(sink, path, errno);
     return false;
   }
-  std::vector<ClientRecord> records(static_cast<size_t>(n));
+  // Room for the largest table, so the records can become the table as they are.
+  std::vector<ClientRecord> records;
+  records.reserve(ClientTable::kMaxRecords);
+  records.resize(static_cast<size_t>(n));
   const size_t got = std::fread(records.data(), kRecordSize, records.size(), f.get());
   const bool ok = got == n;
   if (!ok)
@@ -88,11 +91,9 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
   for (ClientRecord& r : records) ZeroInterfaceBytes(r);
   {
     std::lock_guard<std::mutex> hold(lock);
-    ClientTable& table = store.Table();
-    table.Resize(got);
-    std::memcpy(table.Data(), records.data(), got * kRecordSize);
-    table.Touch();
+    store.Table().Swap(records);
   }
+  std::vector<ClientRecord>().swap(records);  // the old table, released without Lock
   store.RefreshTable(lock);
   store.Grid().Resort();
   return ok;
