@@ -71,11 +71,8 @@ int main(int argc, char** argv) {
   cfg.exeDir = exeDir;
   cfg.portsDir = opts->portsDir;
   cfg.tickMs = opts->tickMs;
+  cfg.trace = opts->trace;
   app::Server server(cfg);
-  if (opts->trace) {
-    server.Settings().GlTraficRun = true;
-    server.Settings().GlOutCom = true;
-  }
   if (!server.Start(&error)) {
     std::fprintf(stderr, "relay-server: %s\n", error.c_str());
     return 1;

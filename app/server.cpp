@@ -45,6 +45,11 @@ bool Server::Start(std::string* error) {
   }
   form1_ = console::ReadForm1(ini_);
   console::ApplyForm1(form1_, settings_);
+  if (cfg_.trace) {
+    settings_.GlTraficRun = true;
+    settings_.GlOutCom = true;
+    timers_.autoStop = false;
+  }
 
   link_ = std::make_unique<devlink::DeviceLink>(store_, settings_, sink_, sender_, clock_,
                                                 *regKeyBase);

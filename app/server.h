@@ -37,6 +37,9 @@ struct ServerConfig {
   std::string exeDir;              // where setupc lives
   std::string portsDir = "/dev";   // where the workstation port name is looked up
   int tickMs = 1000;               // period of the main tick
+  // Traffic lines of device and workstation telegrams from the start, until
+  // exit: the automatic stop after five minutes is off.
+  bool trace = false;
 };
 
 class Server {
