@@ -39,6 +39,9 @@ using File = std::unique_ptr<std::FILE, FileCloser>;
 
 }  // namespace
 
+// Below this many records a loaded registry is copied into the table.
+constexpr unsigned long long kAdoptRecords = 1024;
+
 bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
              console::MessageSink& sink) {
   struct stat st {};
@@ -75,9 +78,11 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
     ReadError(sink, path, errno);
     return false;
   }
-  // Room for the largest table, so the records can become the table as they are.
+  // A large registry becomes the table as it was read, without a second copy:
+  // it gets the room of the largest table, so its records never move.
+  const bool adopt = n > kAdoptRecords;
   std::vector<ClientRecord> records;
-  records.reserve(ClientTable::kMaxRecords);
+  if (adopt) records.reserve(ClientTable::kMaxRecords);
   records.resize(static_cast<size_t>(n));
   const size_t got = std::fread(records.data(), kRecordSize, records.size(), f.get());
   const bool ok = got == n;
@@ -91,7 +96,13 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
   for (ClientRecord& r : records) ZeroInterfaceBytes(r);
   {
     std::lock_guard<std::mutex> hold(lock);
-    store.Table().Swap(records);
+    ClientTable& table = store.Table();
+    if (adopt) {
+      table.Swap(records);
+    } else {
+      table.Resize(got);
+      std::memcpy(table.Data(), records.data(), got * kRecordSize);
+    }
   }
   std::vector<ClientRecord>().swap(records);  // the old table, released without Lock
   store.RefreshTable(lock);

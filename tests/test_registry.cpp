@@ -426,6 +426,25 @@ TEST_F(RegistryFiles, SaveWritesEveryByteAndLoadRestoresAllButInterfaceStatistic
   EXPECT_TRUE(b.m.Take().empty());
 }
 
+// A large registry becomes the table as read; the table can still grow to
+// its largest size without moving a record a worker may be looking at.
+TEST_F(RegistryFiles, LargeRegistryLoadsWholeAndItsRecordsNeverMove) {
+  Store a;
+  RandomTable(a.store->Table(), 2000, 11);
+  ASSERT_TRUE(registry::SaveNdx(*a.store, a.lock, path_, a.m.sink));
+  const std::string file = Read(path_);
+  Store b;
+  ASSERT_TRUE(registry::LoadNdx(*b.store, b.lock, path_, b.m.sink));
+  ClientTable& t = b.store->Table();
+  ASSERT_EQ(t.Size(), 2000u);
+  const ClientRecord* first = &t[0];
+  t.Resize(ClientTable::kMaxRecords);
+  EXPECT_EQ(&t[0], first);
+  for (size_t i = 0; i < 2000; ++i)
+    ASSERT_EQ(0, std::memcmp(&t[i], file.data() + i * kRec, 3153)) << i;
+  EXPECT_EQ(t[ClientTable::kMaxRecords - 1].inUse, 0);
+}
+
 TEST_F(RegistryFiles, LoadOfThreeRecordsFillsTheGrid) {
   Store a(3, {0, 2});
   ASSERT_TRUE(registry::SaveNdx(*a.store, a.lock, path_, a.m.sink));
