@@ -81,7 +81,6 @@ int main(int argc, char** argv) {
   if (server.SecondCopy()) {
     // The port is held by a running server. Without an operator to ask, this
     // copy ends as if the answer were Yes: the registry stays the other's.
-    server.Settings().GlRegPermanent = true;
     server.Stop();
     server.Lines().Drain(lines, 0);
     WriteLines(lines);

@@ -1,5 +1,7 @@
 #include "app/server.h"
 
+#include <thread>
+
 #include "armlink/port_rename.h"
 #include "platform/process_runner.h"
 #include "registry/ndx_file.h"
@@ -44,6 +46,8 @@ bool Server::Start(std::string* error) {
     return false;
   }
   form1_ = console::ReadForm1(ini_);
+  // Without the internet check there is nothing to block link failures on.
+  if (!form1_.CheckBox_Internet) form1_.CheckAvarOrvane = false;
   console::ApplyForm1(form1_, settings_);
   if (cfg_.trace) {
     settings_.GlTraficRun = true;
@@ -61,13 +65,21 @@ bool Server::Start(std::string* error) {
   };
   registry::LoadNdx(store_, link_->Lock, NdxPath(), sink_);
   OpenPort();
+  started_ = true;
+  if (secondCopy_) {
+    // Another server holds the port: this copy must not serve devices from
+    // its own table, nor write the registry at exit.
+    settings_.GlRegPermanent = true;
+    return true;
+  }
+  std::this_thread::sleep_for(std::chrono::milliseconds(100));
+  OpenPort();  // a pair being set up may have appeared meanwhile
   ApplyNetwork();
   deviceWorker_ = std::make_unique<devlink::TEthernThread>(*link_, ring_, signal_);
   deviceWorker_->Start();
   comWorker_ = std::make_unique<armlink::TCOMThread>(*link_, channel_, port_);
   comWorker_->Start();
   nextTick_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(cfg_.tickMs);
-  started_ = true;
   return true;
 }
 
@@ -102,8 +114,8 @@ void Server::Stop() {
   if (!started_) return;
   started_ = false;
   // Workers stop between two of their steps, never while they hold Lock.
-  comWorker_->Stop();
-  deviceWorker_->Stop();
+  if (comWorker_) comWorker_->Stop();
+  if (deviceWorker_) deviceWorker_->Stop();
   std::string why;
   console::WriteForm1(ini_, form1_);
   if (!ini_.Save(IniPath(), &why)) sink_.Message("Ошибка записи файла настроек " + why);
@@ -152,10 +164,10 @@ void Server::OpenRegistrationAll() { registration_.OpenAll(); }
 void Server::OpenRegistrationOne(devlink::ConsoleNumber n) { registration_.OpenOne(n); }
 
 void Server::RenameWorkstationEnd(const std::string& armPort) {
-  const std::string line = armlink::RenameCommandLine(cfg_.exeDir, PortName(), armPort);
-  sink_.DebugLine(line);
+  const std::vector<std::string> command = armlink::RenameCommand(cfg_.exeDir, PortName(), armPort);
+  sink_.DebugLine(armlink::RenameCommandLine(cfg_.exeDir, PortName(), armPort));
   std::string why;
-  if (!platform::RunDetached(line, cfg_.exeDir, &why)) sink_.DebugLine(why);
+  if (!platform::RunDetached(command, cfg_.exeDir, &why)) sink_.DebugLine(why);
 }
 
 std::vector<std::string> Server::Describe() {

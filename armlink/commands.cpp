@@ -91,7 +91,8 @@ bool HandleCommand(devlink::DeviceLink& link, ArmChannel& ch, const uint8_t* f,
       const bool off = f[8] == kCmdSwitchOff;
       r.switchedOff = off ? 1 : 0;
       link.RefreshRow(uint16_t(i));
-      ServiceRequest(link, ch, uint16_t(i), off ? kServiceSwitchOff : kServiceSwitchOn);
+      if (!ServiceRequest(link, ch, uint16_t(i), off ? kServiceSwitchOff : kServiceSwitchOn))
+        link.sink.DebugLine("Очередь сервисных запросов заполнена: прибор не извещён.");
     }
     return true;
   }

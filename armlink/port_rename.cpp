@@ -8,9 +8,17 @@ std::string WorkstationEnd(const std::string& serverPort) {
   return name;
 }
 
+std::vector<std::string> RenameCommand(const std::string& exeDir, const std::string& serverPort,
+                                       const std::string& armPort) {
+  return {exeDir + "/setupc", "change", WorkstationEnd(serverPort), "PortName=" + armPort};
+}
+
 std::string RenameCommandLine(const std::string& exeDir, const std::string& serverPort,
                               const std::string& armPort) {
-  return exeDir + "/setupc change " + WorkstationEnd(serverPort) + " PortName=" + armPort;
+  std::string line;
+  for (const std::string& w : RenameCommand(exeDir, serverPort, armPort))
+    line += (line.empty() ? "" : " ") + w;
+  return line;
 }
 
 }  // namespace armlink

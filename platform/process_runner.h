@@ -1,4 +1,4 @@
-// Starts a command line as a separate process without waiting for it, as the
+// Starts a program as a separate process without waiting for it, as the
 // console does for setupc and route commands.
 #pragma once
 
@@ -7,14 +7,11 @@
 
 namespace platform {
 
-// The words of a command line, split at blanks.
-std::vector<std::string> SplitCommandLine(const std::string& commandLine);
-
-// Runs the command line in `workDir`, detached: the process is not waited
-// for and leaves no zombie behind. False, with the reason in `error`, when
-// the line is empty or the process could not be created; whether the program
-// itself succeeds is not examined.
-bool RunDetached(const std::string& commandLine, const std::string& workDir,
+// Runs the program argv[0] with its arguments in `workDir`, detached: the
+// process is not waited for and leaves no zombie behind. False, with the
+// reason in `error`, when argv is empty, the process could not be created or
+// the program could not be started; what the program then does is not examined.
+bool RunDetached(const std::vector<std::string>& argv, const std::string& workDir,
                  std::string* error = nullptr);
 
 }  // namespace platform

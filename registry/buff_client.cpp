@@ -19,6 +19,9 @@ void FreeRecord(ClientRecord& r) {
   r.secondDevice = 0;
   r.serviceAnswerExpected = 0;
   r.maintNotice = 0;
+  // A new device's first event or heartbeat must not pass for a repetition.
+  r.lastEventSeq = 0;
+  r.lastHbSeq = 0;
 }
 
 uint16_t TBuffClient::FindFreeCell() {

@@ -4,10 +4,12 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <vector>
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include "console/line_format.h"
 #include "registry/replace_file.h"
@@ -37,6 +39,24 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// A registry that could not be loaded whole would be replaced by what was
+// loaded at the next save: its bytes are kept under a second name first. A
+// hard link costs no copy and needs no read access to the file.
+void KeepOriginal(const std::string& path, console::MessageSink& sink) {
+  char stamp[32];
+  const std::time_t now = std::time(nullptr);
+  std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
+  std::string keep = path + ".bad-" + stamp;
+  for (int k = 1; ::access(keep.c_str(), F_OK) == 0; ++k)
+    keep = path + ".bad-" + stamp + "-" + std::to_string(k);
+  if (::link(path.c_str(), keep.c_str()) == 0) {
+    sink.Message("Файл \"" + path + "\" сохранён без изменений как \"" + keep + "\".");
+    return;
+  }
+  sink.Message("Не удалось сохранить копию файла \"" + path + "\" как \"" + keep +
+               "\": " + std::strerror(errno) + ". Сохраните файл вручную до записи реестра.");
+}
+
 }  // namespace
 
 // Below this many records a loaded registry is copied into the table.
@@ -61,21 +81,22 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
   }
   if (size % kRecordSize != 0)
     sink.Message(console::Format("Файл %s: размер %llu байт не кратен записи %zu байт; "
-                                 "загружено записей: %llu, файл сохранён.",
+                                 "загружено записей: %llu.",
                                  path.c_str(), size, kRecordSize, n));
   if (n > ClientTable::kMaxRecords) {
-    sink.Message(console::Format("Файл %s: записей %llu, больше %zu; загружены первые %zu, "
-                                 "файл сохранён.",
+    sink.Message(console::Format("Файл %s: записей %llu, больше %zu; загружены первые %zu.",
                                  path.c_str(), n, ClientTable::kMaxRecords,
                                  ClientTable::kMaxRecords));
     n = ClientTable::kMaxRecords;
   }
+  if (size % kRecordSize != 0 || n < size / kRecordSize) KeepOriginal(path, sink);
   if (n == 0) return true;
 
   // The file is read without Lock; only the replacement of the table holds it.
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) {
     ReadError(sink, path, errno);
+    KeepOriginal(path, sink);
     return false;
   }
   // A large registry becomes the table as it was read, without a second copy:
@@ -91,6 +112,7 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
                  (std::ferror(f.get()) ? std::strerror(errno) : "файл короче, чем при открытии") +
                  console::Format("; прочитано записей: %zu.", got));
   f.reset();
+  if (!ok) KeepOriginal(path, sink);
   if (got == 0) return false;
   records.resize(got);
   for (ClientRecord& r : records) ZeroInterfaceBytes(r);

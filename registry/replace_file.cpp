@@ -44,8 +44,9 @@ bool ReplaceFile(const std::string& path, const void* data, size_t n, std::strin
   const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
   if (fd < 0) return fail("не удалось создать", tmp, errno);
   const char* step = nullptr;
-  if (::fchmod(fd, mode) != 0) step = "не удалось задать права";
-  else if (!WriteAll(fd, static_cast<const char*>(data), n)) step = "не удалось записать";
+  // The mode is a courtesy: some file systems cannot set it, and that must not stop a save.
+  (void)::fchmod(fd, mode);
+  if (!WriteAll(fd, static_cast<const char*>(data), n)) step = "не удалось записать";
   else if (::fsync(fd) != 0) step = "не удалось сбросить на диск";
   int e = errno;
   if (::close(fd) != 0 && !step) {

@@ -404,6 +404,27 @@ TEST_F(ArmChannelTest, IndexFollowsRegistrationsAndResizes) {
   EXPECT_TRUE(Handle(PollFrame(7)).empty());
 }
 
+// A registration through the device path makes the new device known to the
+// polls of its group, even when the group's list was built before.
+TEST_F(ArmChannelTest, ADeviceRegisteredAfterAPollIsServedAtTheNext) {
+  AddDevice(0, {7, 0, 1});
+  ASSERT_EQ(Handle(PollFrame(7)), std::vector<Bytes>{PollFrame(7)});  // builds the list
+  settings.GlRegOn = true;
+  RegInput in;
+  in.n = {7, 0, 2};
+  Device d;
+  Feed(Registration(in, d));
+  int index = -1;
+  for (size_t i = 0; i < link.table.Size(); ++i)
+    if (Rec(i).inUse && Rec(i).n1 == 7 && Rec(i).n3 == 2) index = int(i);
+  ASSERT_GT(index, 0);
+  Rec(size_t(index)).linkState = 1;  // as the sweep leaves a silent device
+  const auto written = Handle(PollFrame(7));
+  ASSERT_EQ(written.size(), 1u);
+  EXPECT_EQ(written[0][8], 0x16);
+  EXPECT_EQ(written[0][5], 2);
+}
+
 // The worker: service requests first, then one read per pass.
 class ComWorkerTest : public ChannelFixture {};
 

@@ -401,10 +401,14 @@ TEST_F(LoadNdxTest, MissingFileChangesNothingAndEmptyFileIsDeleted) {
   EXPECT_TRUE(m_.Take().empty());
 }
 
-TEST_F(LoadNdxTest, SizeNotAWholeNumberOfRecordsIsReportedAndKept) {
+// The bytes of a registry that could not be loaded whole survive the next
+// save, which writes only what was loaded.
+TEST_F(LoadNdxTest, SizeNotAWholeNumberOfRecordsIsReportedAndKeptPastTheNextSave) {
   struct Case { size_t bytes; size_t records; };
   const Case cases[] = {{2 * 3166 + 100, 2}, {100, 20}};  // 100 bytes: not a record, table kept
   for (const Case& c : cases) {
+    std::filesystem::remove_all(dir_);
+    std::filesystem::create_directories(dir_);
     auto store = std::make_unique<registry::TBuffClient>();
     auto bytes = FileRecords(3);
     bytes.resize(c.bytes);
@@ -412,10 +416,22 @@ TEST_F(LoadNdxTest, SizeNotAWholeNumberOfRecordsIsReportedAndKept) {
     registry::LoadNdx(*store, lock_, path_, m_.sink);
     EXPECT_EQ(store->Table().Size(), c.records) << c.bytes;
     EXPECT_TRUE(std::filesystem::exists(path_)) << c.bytes;
-    EXPECT_EQ(m_.Take().size(), 1u) << c.bytes;
+    const auto lines = m_.Take();
+    ASSERT_EQ(lines.size(), 2u) << c.bytes;
+    EXPECT_NE(lines[1].find("сохранён без изменений как"), std::string::npos) << lines[1];
     if (c.records == 2) {
       EXPECT_EQ(0, std::memcmp(&store->Table()[1], bytes.data() + 3166, 3153));
     }
+
+    ASSERT_TRUE(registry::SaveNdx(*store, lock_, path_, m_.sink));
+    EXPECT_EQ(std::filesystem::file_size(path_), c.records * 3166) << c.bytes;
+    std::vector<std::filesystem::path> kept;
+    for (const auto& e : std::filesystem::directory_iterator(dir_))
+      if (e.path().filename().string().find(".bad-") != std::string::npos) kept.push_back(e.path());
+    ASSERT_EQ(kept.size(), 1u) << c.bytes;
+    std::ifstream in(kept[0], std::ios::binary);
+    const std::vector<uint8_t> saved((std::istreambuf_iterator<char>(in)), {});
+    EXPECT_EQ(saved, bytes) << c.bytes;
   }
 }
 

@@ -18,11 +18,10 @@ TEST(PortRename, CommandLineNamesTheWorkstationEndOfThePair) {
   EXPECT_EQ(armlink::WorkstationEnd("CNCB3"), "CNCA3");
   EXPECT_EQ(armlink::RenameCommandLine("/opt/relay", "CNCB0", "COM5"),
             "/opt/relay/setupc change CNCA0 PortName=COM5");
-}
-
-TEST(ProcessRunner, SplitsAtBlanks) {
-  EXPECT_EQ(platform::SplitCommandLine("  a  b\tc "), (std::vector<std::string>{"a", "b", "c"}));
-  EXPECT_TRUE(platform::SplitCommandLine("   ").empty());
+  // A directory with a blank stays one word of the command.
+  EXPECT_EQ(armlink::RenameCommand("/opt/relay server", "CNCB2", "COM15"),
+            (std::vector<std::string>{"/opt/relay server/setupc", "change", "CNCA2",
+                                      "PortName=COM15"}));
 }
 
 TEST(ProcessRunner, RunsTheProgramInItsDirectoryWithoutWaiting) {
@@ -33,7 +32,8 @@ TEST(ProcessRunner, RunsTheProgramInItsDirectoryWithoutWaiting) {
 
   const auto start = std::chrono::steady_clock::now();
   std::string error;
-  ASSERT_TRUE(platform::RunDetached(script + " change CNCA0 PortName=COM5", dir.Path(), &error))
+  ASSERT_TRUE(platform::RunDetached({script, "change", "CNCA0", "PortName=COM5"}, dir.Path(),
+                                    &error))
       << error;
   // The runner does not wait for the program.
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(150));
@@ -47,10 +47,13 @@ TEST(ProcessRunner, RunsTheProgramInItsDirectoryWithoutWaiting) {
   EXPECT_EQ(text, "change CNCA0 PortName=COM5");
 }
 
-TEST(ProcessRunner, AnEmptyLineIsRefused) {
+TEST(ProcessRunner, AProgramThatCannotStartIsReported) {
   std::string error;
-  EXPECT_FALSE(platform::RunDetached("  ", "/", &error));
+  EXPECT_FALSE(platform::RunDetached({}, "/", &error));
   EXPECT_FALSE(error.empty());
+  error.clear();
+  EXPECT_FALSE(platform::RunDetached({"/no/such/setupc", "list"}, "/", &error));
+  EXPECT_NE(error.find("/no/such/setupc"), std::string::npos) << error;
 }
 
 }  // namespace

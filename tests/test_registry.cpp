@@ -299,7 +299,8 @@ TEST(ClearUnused, ThreeSpareRecordsBehindTheLastInUse) {
 // flags, and what a device reusing the record must not inherit.
 struct Range { size_t offset, size; };
 const Range kFreed[] = {{0, 1},    {1, 1},    {2106, 1}, {2099, 3}, {3134, 8}, {3142, 8},
-                        {3150, 1}, {3165, 1}, {2107, 1}, {3151, 1}, {2109, 1}};
+                        {3150, 1}, {3165, 1}, {2107, 1}, {3151, 1}, {2109, 1},
+                        {2102, 1}, {2105, 1}};  // last heartbeat and event sequences
 
 ClientRecord Filled(uint8_t v) {
   ClientRecord r;
