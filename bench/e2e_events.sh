@@ -15,6 +15,8 @@ rate="${4:-0}"
 . "$(dirname "$0")/common.sh" "$build"
 
 export SETUPC_STATE="$work/setupc.state"
+# The pair outlives its command: it is removed with the scratch directory.
+trap '"$bin/setupc" remove 0 >/dev/null 2>&1; kill $(jobs -p) 2>/dev/null || true; rm -rf "$work"' EXIT
 "$bin/setupc" install 0 --dir "$work/ports" >/dev/null
 "$bin/devsim" --make-ndx "$work/relay-server.ndx" --devices "$devices" --port "$devport" \
   --link-state 0 >/dev/null
