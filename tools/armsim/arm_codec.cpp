@@ -101,11 +101,12 @@ std::string Hex(const uint8_t* p, size_t n, bool spaced) {
   return s;
 }
 
-std::string ItemJson(const Frame& f, bool resend) {
+std::string ItemJson(const Frame& f, bool resend, std::optional<int64_t> monoUs) {
   return "{\"type\":\"item\",\"group\":" + std::to_string(f.group) + ",\"number\":\"" + f.number +
          "\",\"counter\":" + std::to_string(f.counter) +
          ",\"code\":" + (f.code < 0 ? std::string("null") : std::to_string(f.code)) +
-         ",\"data\":\"" + Hex(f.data) + "\",\"resend\":" + (resend ? "true" : "false") + "}";
+         ",\"data\":\"" + Hex(f.data) + "\",\"resend\":" + (resend ? "true" : "false") +
+         (monoUs ? ",\"mono_us\":" + std::to_string(*monoUs) : std::string()) + "}";
 }
 
 std::string AckJson(const Frame& f) {

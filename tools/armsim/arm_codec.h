@@ -5,6 +5,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -48,7 +49,8 @@ std::string Hex(const uint8_t* p, size_t n, bool spaced = false);
 inline std::string Hex(const Bytes& b, bool spaced = false) { return Hex(b.data(), b.size(), spaced); }
 
 // {"type":"item","group":1,"number":"1/0/5","counter":7,"code":22,"data":"","resend":false}
-std::string ItemJson(const Frame& f, bool resend);
+// `monoUs`, when given, is the item's arrival time (CLOCK_MONOTONIC, µs).
+std::string ItemJson(const Frame& f, bool resend, std::optional<int64_t> monoUs = std::nullopt);
 // {"type":"ack","group":1,"counter":7}
 std::string AckJson(const Frame& f);
 

@@ -107,13 +107,11 @@ bool Session::Handle(const Frame& f) {
   ++stats_.items;
   const bool resend = !lastUnacked_.empty() && f.bytes == lastUnacked_;
   stats_.resends += resend;
-  std::string line = ItemJson(f, resend);
-  if (opt_.timestamps) {
-    const auto us = std::chrono::duration_cast<std::chrono::microseconds>(
-        Clock::now().time_since_epoch());
-    line.insert(line.size() - 1, ",\"mono_us\":" + std::to_string(us.count()));
-  }
-  out_(line);
+  std::optional<int64_t> arrival;
+  if (opt_.timestamps)
+    arrival = std::chrono::duration_cast<std::chrono::microseconds>(
+                  Clock::now().time_since_epoch()).count();
+  out_(ItemJson(f, resend, arrival));
   if (opt_.noAckEvery > 0 && stats_.items % uint64_t(opt_.noAckEvery) == 0) {
     ++stats_.acksWithheld;
     lastUnacked_ = f.bytes;
