@@ -1,14 +1,16 @@
 # make run   installs what is missing, builds, and runs the server headless
 # make test  installs what is missing, builds, and runs every test
 # make fuzz  builds the fuzz targets with clang and runs each for FUZZ_SECONDS
+# make tsan  builds the tests and the programs with ThreadSanitizer and runs every test
 # make bench builds and runs the micro-benchmarks
 
 BUILD_DIR ?= build
 FUZZ_DIR ?= build-fuzz
+TSAN_DIR ?= build-tsan
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: deps configure build run test fuzz bench clean
+.PHONY: deps configure build run test tsan fuzz bench clean
 
 deps:
 	@scripts/install-deps
@@ -25,6 +27,23 @@ run: build
 test: build
 	ctest --test-dir $(BUILD_DIR) --output-on-failure -j $(JOBS)
 
+# The end-to-end tests drive the instrumented server and tools, whose reports go
+# to files: a race found in any process fails the run. Left out: the kill
+# during a save of the largest registry (207 MB written five times over), too
+# slow under the sanitizer; the unit test of killed saves covers the same.
+TSAN_SKIP = Relay.AKillDuringTheRegistrySaveLeavesALoadableRegistry
+
+tsan: deps
+	cmake -S . -B $(TSAN_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+	  -DRELAY_TSAN=ON -DRELAY_BENCH=OFF
+	cmake --build $(TSAN_DIR) -j $(JOBS)
+	rm -rf $(TSAN_DIR)/tsan-reports && mkdir -p $(TSAN_DIR)/tsan-reports
+	TSAN_OPTIONS="log_path=$(CURDIR)/$(TSAN_DIR)/tsan-reports/race second_deadlock_stack=1" \
+	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -E '$(TSAN_SKIP)'
+	@if ls $(TSAN_DIR)/tsan-reports/race* >/dev/null 2>&1; then \
+	  cat $(TSAN_DIR)/tsan-reports/race*; echo "tsan: races reported" >&2; exit 1; fi
+	@echo "tsan: no races reported"
+
 fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DRELAY_FUZZ=ON -DRELAY_TESTS=OFF -DRELAY_BENCH=OFF
@@ -35,4 +54,4 @@ bench: build
 	$(BUILD_DIR)/bin/bench_devlink
 
 clean:
-	rm -rf $(BUILD_DIR) $(FUZZ_DIR)
+	rm -rf $(BUILD_DIR) $(FUZZ_DIR) $(TSAN_DIR)

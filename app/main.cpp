@@ -1,12 +1,15 @@
 // relay-server: the relay between object devices and the monitoring
 // workstation. Until the operator console exists it runs without windows.
-#include <algorithm>
+#include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <string>
+#include <thread>
 #include <unistd.h>
 #include <vector>
 
+#include "app/line_writer.h"
 #include "app/options.h"
 #include "app/server.h"
 
@@ -28,13 +31,18 @@ void ExecutableParts(std::string& dir, std::string& base) {
   if (base.empty()) base = "relay-server";
 }
 
-void WriteLines(std::vector<console::Line>& lines) {
-  for (const console::Line& l : lines) {
-    std::fwrite(l.text.data(), 1, l.text.size(), stdout);
-    std::fputc('\n', stdout);
-  }
-  if (!lines.empty()) std::fflush(stdout);
-  lines.clear();
+// How long the end of a run waits for standard output to take the last lines.
+constexpr std::chrono::seconds kFinalOutputWait{2};
+
+// Ends the process once the last lines are out. A reader that never takes
+// them leaves the writer blocked: the process then ends without waiting more,
+// since the settings and the registry are written already.
+[[noreturn]] void Exit(app::LineWriter& writer, int status, const char* farewell) {
+  const bool flushed = writer.Finish(kFinalOutputWait);
+  std::fputs(farewell, stderr);
+  std::fflush(stderr);
+  if (!flushed) std::_Exit(status);
+  std::exit(status);
 }
 
 }  // namespace
@@ -73,20 +81,19 @@ int main(int argc, char** argv) {
   cfg.tickMs = opts->tickMs;
   cfg.trace = opts->trace;
   app::Server server(cfg);
+  // Lines reach standard output from a thread of their own from the start, so
+  // the main tick never waits for the reader.
+  app::LineWriter writer(server.Sink(), STDOUT_FILENO);
+  writer.Start();
   if (!server.Start(&error)) {
     std::fprintf(stderr, "relay-server: %s\n", error.c_str());
-    return 1;
+    Exit(writer, 1, "");
   }
-  std::vector<console::Line> lines;
   if (server.SecondCopy()) {
     // The port is held by a running server. Without an operator to ask, this
     // copy ends as if the answer were Yes: the registry stays the other's.
     server.Stop();
-    server.Lines().Drain(lines, 0);
-    WriteLines(lines);
-    std::fputs("relay-server: Внимание - Запущен второй экземпляр программы! Завершение.\n",
-               stderr);
-    return 1;
+    Exit(writer, 1, "relay-server: Внимание - Запущен второй экземпляр программы! Завершение.\n");
   }
   for (const std::string& line : server.Describe())
     std::fprintf(stderr, "relay-server: %s\n", line.c_str());
@@ -101,14 +108,11 @@ int main(int argc, char** argv) {
   }
   std::fputs("relay-server: работает; далее сообщения, остановка по SIGINT или SIGTERM\n", stderr);
 
+  // The main thread only keeps the tick; a signal is seen within 50 ms.
   while (!gStop) {
     const int wait = server.FrontEndWork();
-    server.Lines().Drain(lines, std::min(wait, 50));
-    WriteLines(lines);
+    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait, 50)));
   }
   server.Stop();
-  server.Lines().Drain(lines, 0);
-  WriteLines(lines);
-  std::fputs("relay-server: остановлен\n", stderr);
-  return 0;
+  Exit(writer, 0, "relay-server: остановлен\n");
 }

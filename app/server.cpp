@@ -25,7 +25,7 @@ Server::Server(ServerConfig config)
     udp_[s] = std::make_unique<platform::UdpServer>(
         kDefaultPorts[s], [this, s](const uint8_t* data, size_t n, std::string_view peer,
                                     uint16_t port) {
-          ring_.WaitForRoom(kRingWait);
+          ring_.WaitForRoom(kRingWait, stopping_);
           ring_.Receive(uint8_t(s), data, n, peer, port);
         });
     sender_.SetEndpoint(s, udp_[s].get());
@@ -65,21 +65,23 @@ bool Server::Start(std::string* error) {
   };
   registry::LoadNdx(store_, link_->Lock, NdxPath(), sink_);
   OpenPort();
+  if (!secondCopy_) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(100));
+    OpenPort();  // a pair being set up may have appeared meanwhile
+  }
   started_ = true;
   if (secondCopy_) {
-    // Another server holds the port: this copy must not serve devices from
-    // its own table, nor write the registry at exit.
+    // Another server holds the port, found at either try: this copy must not
+    // serve devices from its own table, nor write the registry at exit.
     settings_.GlRegPermanent = true;
     return true;
   }
-  std::this_thread::sleep_for(std::chrono::milliseconds(100));
-  OpenPort();  // a pair being set up may have appeared meanwhile
   ApplyNetwork();
   deviceWorker_ = std::make_unique<devlink::TEthernThread>(*link_, ring_, signal_);
   deviceWorker_->Start();
   comWorker_ = std::make_unique<armlink::TCOMThread>(*link_, channel_, port_);
   comWorker_->Start();
-  nextTick_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(cfg_.tickMs);
+  schedule_.Start(std::chrono::steady_clock::now(), std::chrono::milliseconds(cfg_.tickMs));
   return true;
 }
 
@@ -113,6 +115,8 @@ void Server::ApplyNetwork() {
 void Server::Stop() {
   if (!started_) return;
   started_ = false;
+  // From here no listener holds a datagram for a full ring: nobody takes from it.
+  stopping_ = true;
   // Workers stop between two of their steps, never while they hold Lock.
   if (comWorker_) comWorker_->Stop();
   if (deviceWorker_) deviceWorker_->Stop();
@@ -121,7 +125,6 @@ void Server::Stop() {
   if (!ini_.Save(IniPath(), &why)) sink_.Message("Ошибка записи файла настроек " + why);
   ClosePort();
   if (!settings_.GlRegPermanent) SaveRegistry();
-  // A listener waiting for room in the ring gives up within its bounded wait.
   for (auto& u : udp_) u->Stop();
 }
 
@@ -129,17 +132,9 @@ bool Server::SaveRegistry() { return registry::SaveNdx(store_, link_->Lock, NdxP
 
 int Server::FrontEndWork() {
   RefreshRequestedRows();
-  const auto period = std::chrono::milliseconds(cfg_.tickMs);
-  auto now = std::chrono::steady_clock::now();
-  while (started_ && now >= nextTick_) {
-    OnMainTick();
-    nextTick_ += period;
-    // After a stall the tick resumes its rhythm instead of catching up in a burst.
-    if (now - nextTick_ > period) nextTick_ = now + period;
-    now = std::chrono::steady_clock::now();
-  }
-  const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(nextTick_ - now);
-  return int(std::max<int64_t>(1, left.count()));
+  if (!started_) return 50;
+  for (unsigned n = schedule_.Due(std::chrono::steady_clock::now()); n > 0; --n) OnMainTick();
+  return schedule_.UntilNext(std::chrono::steady_clock::now());
 }
 
 void Server::OnMainTick() {

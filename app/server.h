@@ -5,6 +5,7 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <chrono>
 #include <memory>
 #include <mutex>
@@ -116,12 +117,14 @@ class Server {
   std::unique_ptr<devlink::TEthernThread> deviceWorker_;
   std::unique_ptr<armlink::TCOMThread> comWorker_;
   bool started_ = false;
+  // Set at the start of Stop: listeners no longer wait for room in the ring.
+  std::atomic<bool> stopping_{false};
 
   // The main tick and the console timers, on the front end's thread.
   console::MainTick mainTick_;
   console::ConsoleTimers timers_;
   console::RegistrationControl registration_;
-  std::chrono::steady_clock::time_point nextTick_{};
+  console::TickSchedule schedule_;
   unsigned ticks_ = 0;
 
   // Grid rows the workers asked to refresh, taken by the front end.

@@ -63,7 +63,12 @@ void SetAwaitingAck(devlink::DeviceLink& link, ArmChannel& ch, bool on) {
 void WriteOutput(devlink::DeviceLink& link, ArmChannel& ch, platform::SerialPort& port) {
   port.Purge();
   if (devlink::AlarmBlocked(link)) return;
-  port.Write(ch.output, std::min<size_t>(size_t(ch.output[1]) + 2, kFrameBuf));
+  // A frame that did not go out is not traced as sent; one that awaits an
+  // acknowledgement stays due and is written again at the next frame.
+  if (!port.Write(ch.output, std::min<size_t>(size_t(ch.output[1]) + 2, kFrameBuf))) {
+    link.sink.DebugLine(port.Name() + " - ошибка записи.");
+    return;
+  }
   link.sink.ComTrace(ch.output, false);
 }
 

@@ -27,8 +27,9 @@ bool WellFormed(const uint8_t* f) {
   return f[0] == kFrameStart && L + 2 <= kFrameBuf && CounterOffset(f) <= L;
 }
 
-// The next queued frame of record r, prepared as the output frame.
-Step QueuedFrame(devlink::DeviceLink& link, ArmChannel& ch, ClientRecord& r) {
+// The next queued frame of record i, prepared as the output frame.
+Step QueuedFrame(devlink::DeviceLink& link, ArmChannel& ch, size_t i) {
+  ClientRecord& r = link.table[i];
   uint8_t f[kFrameBuf];
   if (GetForArm(r, f)) return Step::Empty;
   if (!WellFormed(f)) return Step::Empty;  // dropped, as a damaged slot cannot be sent
@@ -38,9 +39,11 @@ Step QueuedFrame(devlink::DeviceLink& link, ArmChannel& ch, ClientRecord& r) {
   if (f[1] == 8 && f[8] == kCodeSubstitution) {
     f[counter] = NewFrameCounter(ch, r, f[3]);
   } else {
-    // A repetition of the event forwarded last is consumed unseen.
-    if (f[counter] == r.lastEventSeq) return Step::Stop;
+    // A repetition of the event forwarded last is consumed unseen; a device
+    // that has forwarded none since it registered has nothing to repeat.
+    if (link.table.EventSeqKnown(i) && f[counter] == r.lastEventSeq) return Step::Stop;
     r.lastEventSeq = f[counter];
+    link.table.EventSeqSeen(i);
     f[counter] = NewFrameCounter(ch, r, f[3]);
     if (link.settings.GlMoteKTS && n == 3 && f[1] >= 8 && f[8] == kPanicCode) f[8] = kAlarmCode;
   }
@@ -50,7 +53,8 @@ Step QueuedFrame(devlink::DeviceLink& link, ArmChannel& ch, ClientRecord& r) {
   return Step::Frame;
 }
 
-Step PollRecord(devlink::DeviceLink& link, ArmChannel& ch, ClientRecord& r) {
+Step PollRecord(devlink::DeviceLink& link, ArmChannel& ch, size_t i) {
+  ClientRecord& r = link.table[i];
   if (r.linkState == 1 || r.linkState == 3) {
     const bool failed = r.linkState == 1;
     r.linkState = failed ? 2 : 0;
@@ -65,7 +69,7 @@ Step PollRecord(devlink::DeviceLink& link, ArmChannel& ch, ClientRecord& r) {
     Notice(link, ch, r, notice == 1 ? kCodeMaintStart : kCodeMaintEnd);
     return Step::Frame;
   }
-  return QueuedFrame(link, ch, r);
+  return QueuedFrame(link, ch, i);
 }
 
 // The status frame of the internet check instead of the empty answer, when
@@ -102,7 +106,7 @@ bool AnswerPoll(devlink::DeviceLink& link, ArmChannel& ch, uint8_t group, PollSc
   bool stopped = false;
   // True when the scan is over with a frame prepared.
   auto visit = [&](size_t i) {
-    const Step s = PollRecord(link, ch, table[i]);
+    const Step s = PollRecord(link, ch, i);
     if (s == Step::Empty) empty = true;
     stopped = s == Step::Stop;
     return s == Step::Frame;

@@ -2,6 +2,8 @@
 // keeps the tick counter and says which network steps are due.
 #pragma once
 
+#include <algorithm>
+#include <chrono>
 #include <cstdint>
 #include <functional>
 
@@ -29,6 +31,34 @@ class MainTick {
  private:
   std::function<void()> giveTick_;
   uint8_t counter_ = 0;  // 0..59
+};
+
+// When the main tick is due. A front end that comes late makes up every tick
+// it missed, in order, so the periods counted in ticks (link supervision,
+// request repetition, the timers) keep their length in time.
+class TickSchedule {
+ public:
+  using Clock = std::chrono::steady_clock;
+
+  void Start(Clock::time_point now, std::chrono::milliseconds period) {
+    period_ = period;
+    next_ = now + period;
+  }
+  // The ticks due by `now`; they count as run once this returns.
+  unsigned Due(Clock::time_point now) {
+    unsigned n = 0;
+    for (; now >= next_; next_ += period_) ++n;
+    return n;
+  }
+  // Milliseconds until the next tick, at least 1.
+  int UntilNext(Clock::time_point now) const {
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_ - now);
+    return int(std::max<int64_t>(1, left.count()));
+  }
+
+ private:
+  std::chrono::milliseconds period_{1000};
+  Clock::time_point next_ = Clock::time_point::max();
 };
 
 }  // namespace console

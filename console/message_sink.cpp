@@ -1,6 +1,8 @@
 #include "console/message_sink.h"
 
+#include <algorithm>
 #include <chrono>
+#include <utility>
 
 #include "console/line_format.h"
 
@@ -9,12 +11,26 @@ namespace console {
 void LineQueue::Push(Line line) {
   {
     std::lock_guard<std::mutex> g(m_);
+    const bool trace = line.window == Window::Traffic;
+    if (q_.size() >= limit_) {
+      if (trace || traceQueued_ == 0) {
+        ++(trace ? dropped_.trace : dropped_.messages);
+        return;
+      }
+      // A message takes the place of the oldest trace line.
+      const auto oldest = std::find_if(q_.begin(), q_.end(),
+                                       [](const Line& l) { return l.window == Window::Traffic; });
+      q_.erase(oldest);
+      --traceQueued_;
+      ++dropped_.trace;
+    }
+    traceQueued_ += trace;
     q_.push_back(std::move(line));
   }
   cv_.notify_one();
 }
 
-void LineQueue::Drain(std::vector<Line>& out, int timeoutMs) {
+DroppedLines LineQueue::Drain(std::vector<Line>& out, int timeoutMs) {
   std::unique_lock<std::mutex> g(m_);
   if (q_.empty() && timeoutMs > 0)
     cv_.wait_for(g, std::chrono::milliseconds(timeoutMs), [this] { return !q_.empty(); });
@@ -22,6 +38,17 @@ void LineQueue::Drain(std::vector<Line>& out, int timeoutMs) {
     out.push_back(std::move(q_.front()));
     q_.pop_front();
   }
+  traceQueued_ = 0;
+  return std::exchange(dropped_, {});
+}
+
+void MessageSink::Drain(std::vector<Line>& out, int timeoutMs) {
+  const DroppedLines d = q_.Drain(out, timeoutMs);
+  if (!d.Any()) return;
+  std::string line = TimeStamp(clock_.Now());
+  line += Format(" Вывод не успевал за сервером: пропущено строк трафика: %zu, сообщений: %zu.",
+                 d.trace, d.messages);
+  out.push_back({Window::Message, std::move(line)});
 }
 
 void MessageSink::Stamped(Window w, std::string_view text) {

@@ -25,17 +25,34 @@ struct Line {
   std::string text;
 };
 
-// Many producers, one consumer; keeps each producer's order.
+// Lines the queue had no room for.
+struct DroppedLines {
+  size_t trace = 0;
+  size_t messages = 0;
+  bool Any() const { return trace + messages != 0; }
+};
+
+// Many producers, one consumer; keeps each producer's order. Bounded, so a
+// consumer that falls behind costs no more than `limit` lines: when the queue
+// is full a trace line is dropped before any message, and the drops are
+// counted until the consumer takes the count.
 class LineQueue {
  public:
+  static constexpr size_t kDefaultLimit = 10000;
+  explicit LineQueue(size_t limit = kDefaultLimit) : limit_(limit) {}
+
   void Push(Line line);
   // Moves every queued line into `out`; waits up to `timeoutMs` for the first.
-  void Drain(std::vector<Line>& out, int timeoutMs);
+  // Returns what was dropped since the last drain.
+  DroppedLines Drain(std::vector<Line>& out, int timeoutMs);
 
  private:
+  const size_t limit_;
   std::mutex m_;
   std::condition_variable cv_;
   std::deque<Line> q_;
+  size_t traceQueued_ = 0;
+  DroppedLines dropped_;
 };
 
 class MessageSink {
@@ -66,6 +83,11 @@ class MessageSink {
   // wrote, false for one the server writes to it. Cyclic polls (L = 4) are
   // hidden with "Циклический опрос Выкл.".
   void ComTrace(const uint8_t* frame, bool fromWorkstation);
+
+  // The front end's side of the queue: every queued line into `out`, waiting
+  // up to `timeoutMs` for the first, and after them one message saying how
+  // many lines were dropped since the last call, if any were.
+  void Drain(std::vector<Line>& out, int timeoutMs);
 
   const ConsoleSettings& Settings() const { return s_; }
 

@@ -44,9 +44,10 @@ struct DeviceLink {
   Handoff handoff;
   IntakeEntry work{};  // the datagram being processed, also the scratch telegram
 
-  // Set by the main tick, taken by the device worker for the sweep and the
-  // repetition of requests.
-  std::atomic<bool> FlI_GivTimer{false};
+  // Ticks given by the main tick and not yet worked by the device worker (the
+  // sweep and the repetition of requests). A count, not a flag: ticks made up
+  // after a late front end are each worked, in order.
+  std::atomic<uint32_t> FlI_GivTimer{0};
   // Ticks of the device worker since the last link sweep (0..10).
   uint8_t sweepDivider = 0;
   // The workstation channel awaits an acknowledgement (written under Lock).

@@ -9,7 +9,7 @@
 namespace devlink {
 
 void GiveTick(DeviceLink& link, WorkSignal& signal) {
-  link.FlI_GivTimer = true;
+  link.FlI_GivTimer.fetch_add(1);
   signal.Notify();
 }
 
@@ -21,9 +21,12 @@ bool TEthernThread::RunOnce() {
     ProcessEntry(link_);
     worked = true;
   }
-  if (link_.FlI_GivTimer && link_.FlI_GivTimer.exchange(false)) {
-    std::lock_guard<std::mutex> lock(link_.Lock);
-    DeviceTickWork(link_);
+  if (link_.FlI_GivTimer.load() != 0) {
+    // One tick per hold of Lock, as when they come one by one.
+    for (uint32_t n = link_.FlI_GivTimer.exchange(0); n > 0; --n) {
+      std::lock_guard<std::mutex> lock(link_.Lock);
+      DeviceTickWork(link_);
+    }
     worked = true;
   }
   // A plain read first: the flag is almost always clear.

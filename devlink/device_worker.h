@@ -12,8 +12,9 @@
 
 namespace devlink {
 
-// The main tick's hand-over to the device worker: sets FlI_GivTimer and wakes
-// the worker, which otherwise sleeps until the next datagram.
+// The main tick's hand-over to the device worker: counts one tick in
+// FlI_GivTimer and wakes the worker, which otherwise sleeps until the next
+// datagram.
 void GiveTick(DeviceLink& link, WorkSignal& signal);
 
 class TEthernThread {

@@ -28,10 +28,11 @@ void IntakeRing::Receive(uint8_t iface, const uint8_t* bytes, size_t n, std::str
   if (published && signal_) signal_->Notify();
 }
 
-bool IntakeRing::WaitForRoom(std::chrono::milliseconds limit) const {
+bool IntakeRing::WaitForRoom(std::chrono::milliseconds limit,
+                             const std::atomic<bool>& stop) const {
   const auto deadline = std::chrono::steady_clock::now() + limit;
   while (Full()) {
-    if (std::chrono::steady_clock::now() >= deadline) return false;
+    if (stop || std::chrono::steady_clock::now() >= deadline) return false;
     std::this_thread::sleep_for(std::chrono::microseconds(50));
   }
   return true;

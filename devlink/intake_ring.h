@@ -58,10 +58,10 @@ class IntakeRing {
   bool Full() const {
     return Next(write_.load(std::memory_order_acquire)) == read_.load(std::memory_order_acquire);
   }
-  // Waits while the ring is full, up to `limit`, so that a listener leaves a
-  // burst in its socket's queue while the worker catches up instead of
-  // dropping it here. False when the ring is still full.
-  bool WaitForRoom(std::chrono::milliseconds limit) const;
+  // Waits while the ring is full, up to `limit` or until `stop` is set, so
+  // that a listener leaves a burst in its socket's queue while the worker
+  // catches up instead of dropping it here. False when the ring is still full.
+  bool WaitForRoom(std::chrono::milliseconds limit, const std::atomic<bool>& stop) const;
 
   bool Empty() const {
     return read_.load(std::memory_order_acquire) == write_.load(std::memory_order_acquire);

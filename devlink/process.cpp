@@ -57,7 +57,7 @@ void ServiceTelegram(DeviceLink& link, uint16_t d) {
   const uint8_t code = t[3];
   const uint8_t s = t[7];
   if (code == 8) {
-    if (s != r.lastHbSeq) {
+    if (s != r.lastHbSeq || !link.table.HeartbeatSeqKnown(d)) {
       r.linkFailCount = 0;
       if (r.linkState == 2) r.linkState = 3;
     }
@@ -68,6 +68,7 @@ void ServiceTelegram(DeviceLink& link, uint16_t d) {
       BuildServiceAnswer(link, r, 7, 8, s);
     }
     r.lastHbSeq = s;
+    link.table.HeartbeatSeqSeen(d);
     SetCheckByte(t);
     SendAnswer(link, r);
   } else if (code == 0x80) {

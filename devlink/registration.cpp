@@ -132,6 +132,7 @@ void Register(DeviceLink& link) {
         if (!cs.GlRegOn) break;
         if (cs.GlRegOne && !(cs.GlRegNPult.Load() == NumberOf(rd))) break;
         rd.inUse = 1;
+        link.table.MarkRegistered(d);
         link.table.Touch();
         rd.linkState = 2;
         target = &rd;
@@ -161,6 +162,8 @@ void Register(DeviceLink& link) {
         break;
       case RegResult::OtherDevice:
         if (Substitute(link, d, c.m)) {
+          // Another device now owns the record: the old one's sequences mean nothing to it.
+          link.table.MarkRegistered(c.m);
           target = &m;
           answerIndex = c.m;
         }

@@ -11,6 +11,7 @@
 #include <utility>
 
 #include "platform/cp1251.h"
+#include "platform/replace_file.h"
 
 namespace platform {
 namespace {
@@ -120,46 +121,11 @@ bool IniFile::Load(const std::string& path, std::string* error) {
 }
 
 bool IniFile::Save(const std::string& path, std::string* error) const {
-  const auto fail = [&](const char* what, int e) {
-    SetError(error, std::string(what) + " \"" + path + "\": " + ErrnoText(e));
-    return false;
-  };
   const std::string bytes = Utf8ToCp1251(Text());
-
-  std::string tmp = path + ".XXXXXX";
-  const int fd = ::mkstemp(tmp.data());
-  if (fd < 0) return fail("не удалось создать временный файл для", errno);
-
-  // The new file keeps the old one's permissions; mkstemp alone would give 0600.
-  struct stat st;
-  const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
-  bool ok = ::fchmod(fd, mode) == 0;
-  for (size_t done = 0; ok && done < bytes.size();) {
-    const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) ok = false;
-    else done += size_t(n);
-  }
-  ok = ok && ::fsync(fd) == 0;
-  int e = errno;
-  if (::close(fd) != 0 && ok) {
-    ok = false;
-    e = errno;
-  }
-  if (ok && ::rename(tmp.c_str(), path.c_str()) == 0) {
-    // Make the rename itself durable; the file is already complete either way.
-    const auto slash = path.rfind('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int dfd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dfd >= 0) {
-      ::fsync(dfd);
-      ::close(dfd);
-    }
-    return true;
-  }
-  if (ok) e = errno;
-  ::unlink(tmp.c_str());
-  return fail("не удалось записать файл", e);
+  std::string why;
+  if (ReplaceFile(path, bytes.data(), bytes.size(), &why)) return true;
+  SetError(error, "не удалось записать файл \"" + path + "\": " + why);
+  return false;
 }
 
 const IniFile::Section* IniFile::FindSection(std::string_view section) const {

@@ -19,7 +19,7 @@ void FreeRecord(ClientRecord& r) {
   r.secondDevice = 0;
   r.serviceAnswerExpected = 0;
   r.maintNotice = 0;
-  // A new device's first event or heartbeat must not pass for a repetition.
+  // The sequences belong to the device that leaves.
   r.lastEventSeq = 0;
   r.lastHbSeq = 0;
 }

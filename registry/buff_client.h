@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <string>
 
 #include "console/device_grid.h"
 #include "console/message_sink.h"
@@ -41,6 +42,13 @@ class TBuffClient {
 
   size_t TableLength(std::mutex& lock) const;
 
+  // Why the registry file must not be written in this run; empty when it may
+  // be. Set when a file that could not be loaded whole could not be kept under
+  // a second name either: a write would replace every device's keys with what
+  // was loaded. Front-end thread only.
+  const std::string& WriteRefusal() const { return writeRefusal_; }
+  void RefuseWrites(std::string why) { writeRefusal_ = std::move(why); }
+
   // Fills the grid from the table.
   void RefreshTable(std::mutex& lock);
   // Updates the grid row of record `index`, or fills the grid when no row can
@@ -62,6 +70,7 @@ class TBuffClient {
   devlink::ClientTable table_;
   uint16_t lastFree_ = 0;
   console::DeviceGrid grid_;
+  std::string writeRefusal_;
 };
 
 }  // namespace registry

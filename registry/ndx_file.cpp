@@ -6,13 +6,15 @@
 #include <cstring>
 #include <ctime>
 #include <memory>
+#include <utility>
 #include <vector>
 
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include "console/line_format.h"
-#include "registry/replace_file.h"
+#include "platform/replace_file.h"
 
 namespace registry {
 
@@ -39,22 +41,66 @@ struct FileCloser {
 };
 using File = std::unique_ptr<std::FILE, FileCloser>;
 
+// Copies the file to `keep`, created anew; false with errno set, and no `keep` left.
+bool CopyFile(const std::string& path, const std::string& keep) {
+  const int in = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  const int out = ::open(keep.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+  if (out < 0) {
+    const int e = errno;
+    ::close(in);
+    errno = e;
+    return false;
+  }
+  std::vector<char> buf(1 << 20);
+  bool ok = true;
+  for (;;) {
+    const ssize_t n = ::read(in, buf.data(), buf.size());
+    if (n < 0 && errno == EINTR) continue;
+    if (n <= 0) {
+      ok = n == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < n;) {
+      const ssize_t w = ::write(out, buf.data() + done, size_t(n - done));
+      if (w < 0 && errno == EINTR) continue;
+      if (w < 0) ok = false;
+      else done += w;
+    }
+    if (!ok) break;
+  }
+  ok = ok && ::fsync(out) == 0;
+  const int e = errno;
+  ok = ::close(out) == 0 && ok;
+  ::close(in);
+  if (!ok) {
+    ::unlink(keep.c_str());
+    errno = e;
+  }
+  return ok;
+}
+
 // A registry that could not be loaded whole would be replaced by what was
-// loaded at the next save: its bytes are kept under a second name first. A
-// hard link costs no copy and needs no read access to the file.
-void KeepOriginal(const std::string& path, console::MessageSink& sink) {
+// loaded at the next save: its bytes are kept under a second name first, by a
+// hard link (no copy, no read access needed) or else by a copy. When neither
+// works, no registry write of this run may replace it.
+void KeepOriginal(TBuffClient& store, const std::string& path, console::MessageSink& sink) {
   char stamp[32];
   const std::time_t now = std::time(nullptr);
   std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", std::localtime(&now));
   std::string keep = path + ".bad-" + stamp;
   for (int k = 1; ::access(keep.c_str(), F_OK) == 0; ++k)
     keep = path + ".bad-" + stamp + "-" + std::to_string(k);
-  if (::link(path.c_str(), keep.c_str()) == 0) {
+  if (::link(path.c_str(), keep.c_str()) == 0 || CopyFile(path, keep)) {
     sink.Message("Файл \"" + path + "\" сохранён без изменений как \"" + keep + "\".");
     return;
   }
-  sink.Message("Не удалось сохранить копию файла \"" + path + "\" как \"" + keep +
-               "\": " + std::strerror(errno) + ". Сохраните файл вручную до записи реестра.");
+  const std::string why = "Файл реестра \"" + path +
+                          "\" не загружен целиком, и сохранить его как \"" + keep +
+                          "\" не удалось: " + std::strerror(errno) +
+                          ". Запись реестра запрещена до перезапуска программы.";
+  store.RefuseWrites(why);
+  sink.Message(why);
 }
 
 }  // namespace
@@ -64,10 +110,15 @@ constexpr unsigned long long kAdoptRecords = 1024;
 
 bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
              console::MessageSink& sink) {
+  bool kept = false;
+  const auto keep = [&] {
+    if (!std::exchange(kept, true)) KeepOriginal(store, path, sink);
+  };
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) {
     if (errno == ENOENT) return true;
     ReadError(sink, path, errno);
+    keep();
     return false;
   }
   const unsigned long long size = (unsigned long long)st.st_size;
@@ -89,14 +140,14 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
                                  ClientTable::kMaxRecords));
     n = ClientTable::kMaxRecords;
   }
-  if (size % kRecordSize != 0 || n < size / kRecordSize) KeepOriginal(path, sink);
+  if (size % kRecordSize != 0 || n < size / kRecordSize) keep();
   if (n == 0) return true;
 
   // The file is read without Lock; only the replacement of the table holds it.
   File f(std::fopen(path.c_str(), "rb"));
   if (!f) {
     ReadError(sink, path, errno);
-    KeepOriginal(path, sink);
+    keep();
     return false;
   }
   // A large registry becomes the table as it was read, without a second copy:
@@ -112,7 +163,7 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
                  (std::ferror(f.get()) ? std::strerror(errno) : "файл короче, чем при открытии") +
                  console::Format("; прочитано записей: %zu.", got));
   f.reset();
-  if (!ok) KeepOriginal(path, sink);
+  if (!ok) keep();
   if (got == 0) return false;
   records.resize(got);
   for (ClientRecord& r : records) ZeroInterfaceBytes(r);
@@ -122,8 +173,7 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
     if (adopt) {
       table.Swap(records);
     } else {
-      table.Resize(got);
-      std::memcpy(table.Data(), records.data(), got * kRecordSize);
+      table.Assign(records.data(), got);
     }
   }
   std::vector<ClientRecord>().swap(records);  // the old table, released without Lock
@@ -134,6 +184,10 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
 
 bool SaveNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
              console::MessageSink& sink, SaveTimings* timings) {
+  if (!store.WriteRefusal().empty()) {
+    sink.Message(store.WriteRefusal());
+    return false;
+  }
   const auto start = Clock::now();
   // The copy's pages are touched before Lock is taken; a table grown since
   // then by a registration needs at most a few more records.
@@ -151,8 +205,8 @@ bool SaveNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
     held = Clock::now() - locked;
   }
   std::string error;
-  const bool ok = ReplaceFile(path, copy.data(), copy.size() * kRecordSize, &error);
-  if (!ok) sink.Message(error);
+  const bool ok = platform::ReplaceFile(path, copy.data(), copy.size() * kRecordSize, &error);
+  if (!ok) sink.Message("Ошибка записи файла \"" + path + "\": " + error);
   if (timings) {
     timings->lockHeld = held;
     timings->total = Clock::now() - start;

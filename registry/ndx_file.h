@@ -17,8 +17,9 @@ namespace registry {
 
 // Loads the file into the store's table. A missing file changes nothing; an
 // empty one is deleted. A size that is not a whole number of records, or more
-// records than the table can hold, is reported and the file kept: the whole
-// records that fit are loaded. The per-interface statistics start at zero.
+// records than the table can hold, is reported and the file kept under a
+// second name: the whole records that fit are loaded. A file that cannot be
+// kept so is never written over in this run (TBuffClient::WriteRefusal). The per-interface statistics start at zero.
 // Then the grid is filled and sorted with its remembered order.
 // False on an input/output error, reported as a message; the records read
 // before it are loaded.
@@ -31,8 +32,9 @@ struct SaveTimings {
 };
 
 // Writes the table to the file: copied under `lock`, then written whole into
-// "<path>.tmp" and renamed over the file. False on failure, reported as a
-// message naming the file and the reason; the old file stays as it was.
+// a temporary file of its own beside it and renamed over the file. False on
+// failure, reported as a message naming the file and the reason; the old file
+// stays as it was. A store that refuses writes writes nothing and says why.
 bool SaveNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
              console::MessageSink& sink, SaveTimings* timings = nullptr);
 

@@ -5,7 +5,7 @@
 
 #include "console/line_format.h"
 #include "platform/cp1251.h"
-#include "registry/replace_file.h"
+#include "platform/replace_file.h"
 
 namespace registry {
 
@@ -45,8 +45,8 @@ bool ExportRegistrationObj(const DeviceGrid& grid, size_t tableLength, const std
                            console::MessageSink& sink) {
   const std::string text = RegistrationObjText(grid, tableLength);
   std::string error;
-  if (ReplaceFile(path, text.data(), text.size(), &error)) return true;
-  sink.Message(error);
+  if (platform::ReplaceFile(path, text.data(), text.size(), &error)) return true;
+  sink.Message("Ошибка записи файла \"" + path + "\": " + error);
   return false;
 }
 

@@ -103,6 +103,29 @@ TEST_F(ArmChannelTest, UnacknowledgedFrameIsWrittenAgainAtTheNextThreePolls) {
   EXPECT_EQ(sleeps.size(), 3u);
 }
 
+// A write the port refuses is reported, not traced as written, and the item
+// stays due: the next frame of the workstation brings it again.
+TEST_F(ArmChannelTest, AFailedWriteIsReportedAndTheItemStaysDue) {
+  AddDevice(0, kA);
+  Rec(0).linkState = 1;
+  settings.GlOtladka = settings.GlTraficRun = settings.GlOutCom = true;
+  port.SetOpen(false);
+  Handle(PollFrame(1));
+  EXPECT_TRUE(ch.awaitingAck);
+  std::vector<console::Line> out;
+  lines.Drain(out, 0);
+  std::vector<std::string> texts;
+  for (const auto& l : out) texts.push_back(l.text);
+  ASSERT_EQ(texts.size(), 2u);
+  EXPECT_NE(texts[0].find("(COM)W:"), std::string::npos) << texts[0];
+  EXPECT_EQ(texts[1], "CNCB0 - ошибка записи.");
+
+  port.SetOpen(true);
+  const auto w = Handle(PollFrame(1));
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0][8], kCodeLinkFailure);
+}
+
 TEST_F(ArmChannelTest, WrongAcknowledgementOrCommandTriggersAResendInstead) {
   Device a = AddDevice(0, kA);
   const Bytes ev = a.Event(0x11, 0x30);
@@ -154,6 +177,25 @@ TEST_F(ArmChannelTest, RepetitionOfTheLastForwardedEventIsDropped) {
   QueueEvent(1, b.Event(0x40, 0x22));
   EXPECT_TRUE(Handle(PollFrame(1)).empty());
   EXPECT_TRUE(armlink::GetForArm(Rec(1), slot));
+}
+
+// A registration leaves the record without a last event: the first event is
+// forwarded whatever its sequence byte, 0 included; the next repetition is not.
+TEST_F(ArmChannelTest, TheFirstEventAfterARegistrationIsNeverARepetition) {
+  settings.GlRegOn = true;
+  RegInput in;
+  in.n = kA;
+  Device d;
+  Feed(Registration(in, d));
+  ASSERT_TRUE(Rec(0).inUse);
+  Rec(0).linkState = 0;
+  QueueEvent(0, d.Event(0, 0x21));
+  auto w = Handle(PollFrame(1));
+  ASSERT_EQ(w.size(), 1u);
+  EXPECT_EQ(w[0][8], 0x21);
+  EXPECT_TRUE(Handle(AckFrame(1, w[0][7])).empty());
+  QueueEvent(0, d.Event(0, 0x21));
+  EXPECT_TRUE(Handle(PollFrame(1)).empty());
 }
 
 TEST_F(ArmChannelTest, SubstitutionNoticeIsForwardedWhateverItsSequence) {

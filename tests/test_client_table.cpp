@@ -241,6 +241,24 @@ std::vector<uint8_t> Frame(uint8_t tag) {
   return f;
 }
 
+TEST(LastSequences, UnknownFromRegistrationUntilSeenAndKnownAfterALoad) {
+  devlink::ClientTable t;
+  EXPECT_TRUE(t.EventSeqKnown(3) && t.HeartbeatSeqKnown(3));
+  t.MarkRegistered(3);
+  EXPECT_FALSE(t.EventSeqKnown(3) || t.HeartbeatSeqKnown(3));
+  t.HeartbeatSeqSeen(3);
+  EXPECT_TRUE(t.HeartbeatSeqKnown(3));
+  EXPECT_FALSE(t.EventSeqKnown(3));
+
+  // A table loaded from a file keeps the sequences its records hold.
+  std::vector<ClientRecord> loaded(5);
+  t.Assign(loaded.data(), loaded.size());
+  EXPECT_TRUE(t.EventSeqKnown(3));
+  t.MarkRegistered(4);
+  t.Swap(loaded);
+  EXPECT_TRUE(t.EventSeqKnown(4) && t.HeartbeatSeqKnown(4));
+}
+
 TEST(WorkstationQueue, EightFramesThenFullThenDrainInOrder) {
   Messages m;
   auto r = std::make_unique<ClientRecord>();

@@ -3,8 +3,15 @@
 
 #include <ostream>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <chrono>
 #include <cstdio>
+#include <thread>
 #include <memory>
 #include <string>
 #include <vector>
@@ -202,6 +209,48 @@ TEST_F(EndToEnd, DevicesFromARegistryFileAreServedWithoutRegistering) {
 TEST_F(EndToEnd, StopsCleanlyOnSigterm) {
   StartServer({});
   EXPECT_EQ(server->Terminate(), 0);
+}
+
+// Under a flood of datagrams the ring fills once the device worker has
+// stopped; the listener must not hold each datagram of its batch for room
+// that never comes. Measured against a stop without the flood.
+TEST_F(EndToEnd, StopsPromptlyUnderAFloodOfDatagrams) {
+  // The save of a large registry at exit leaves the ring time to fill.
+  ASSERT_EQ(ChildProcess(kBin + "/devsim", {"--make-ndx", dir.File("relay-server.ndx"),
+                                            "--devices", "30000", "--quiet"})
+                .Wait(20s),
+            0);
+  // Milliseconds from SIGTERM to the end of a server started anew.
+  const auto stopTime = [&](bool flood) -> long long {
+    StartServer({});
+    std::atomic<bool> flooding{flood};
+    std::thread sender([&] {
+      const int s = ::socket(AF_INET, SOCK_DGRAM, 0);
+      sockaddr_in to{};
+      to.sin_family = AF_INET;
+      to.sin_port = htons(port);
+      to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+      const uint8_t junk[32] = {0xEA, 30};
+      // Bursts of 1,000, about 40,000 datagrams a second.
+      while (flooding) {
+        for (int k = 0; k < 1000; ++k)
+          ::sendto(s, junk, sizeof junk, 0, reinterpret_cast<const sockaddr*>(&to), sizeof to);
+        std::this_thread::sleep_for(25ms);
+      }
+      ::close(s);
+    });
+    std::this_thread::sleep_for(500ms);
+    const auto t0 = std::chrono::steady_clock::now();
+    const int status = server->Terminate(60s);
+    const auto took = std::chrono::steady_clock::now() - t0;
+    flooding = false;
+    sender.join();
+    EXPECT_EQ(status, 0);
+    return std::chrono::duration_cast<std::chrono::milliseconds>(took).count();
+  };
+  const long long idle = stopTime(false);
+  const long long flooded = stopTime(true);
+  EXPECT_LT(flooded, idle + 500) << "idle " << idle << " ms, flooded " << flooded << " ms";
 }
 
 struct BadStart {

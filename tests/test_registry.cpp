@@ -12,12 +12,15 @@
 #include <fstream>
 #include <memory>
 #include <mutex>
+#include <ostream>
 #include <random>
 #include <string>
 #include <thread>
 #include <vector>
 
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -384,6 +387,26 @@ class RegistryFiles : public ::testing::Test {
   std::string path_;
 };
 
+// While it lives, no file of this process grows past `bytes`: a write beyond
+// fails with EFBIG, as on a full disk, whoever runs the test.
+class FileSizeLimit {
+ public:
+  explicit FileSizeLimit(rlim_t bytes) : signal_(::signal(SIGXFSZ, SIG_IGN)) {
+    ::getrlimit(RLIMIT_FSIZE, &before_);
+    rlimit small = before_;
+    small.rlim_cur = bytes;
+    ::setrlimit(RLIMIT_FSIZE, &small);
+  }
+  ~FileSizeLimit() {
+    ::setrlimit(RLIMIT_FSIZE, &before_);
+    ::signal(SIGXFSZ, signal_);
+  }
+
+ private:
+  rlimit before_{};
+  sighandler_t signal_;
+};
+
 // Every byte of every record random, record 7 a device in link failure.
 void RandomTable(ClientTable& t, size_t n, uint32_t seed) {
   t.Resize(n);
@@ -402,7 +425,7 @@ TEST_F(RegistryFiles, SaveWritesEveryByteAndLoadRestoresAllButInterfaceStatistic
   const std::string file = Read(path_);
   ASSERT_EQ(file.size(), 50 * kRec);
   EXPECT_EQ(0, std::memcmp(file.data(), a.store->Table().Data(), file.size()));
-  EXPECT_FALSE(fs::exists(path_ + ".tmp"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "no temporary file left";
 
   Store b(20, {1});
   b.Grid().Sort(DeviceGrid::kIndexColumn, false);
@@ -462,15 +485,19 @@ TEST_F(RegistryFiles, FailedSaveReportsAndKeepsTheOldFile) {
   const std::string old = Read(path_);
   a.Use(3, {2, 0, 3});
 
-  // The temporary file cannot be created: a directory stands in its place.
-  fs::create_directory(path_ + ".tmp");
-  EXPECT_FALSE(registry::SaveNdx(*a.store, a.lock, path_, a.m.sink));
+  // The new file cannot be written whole: files may not grow past 1000 bytes.
+  bool saved;
+  {
+    FileSizeLimit limit(1000);
+    saved = registry::SaveNdx(*a.store, a.lock, path_, a.m.sink);
+  }
+  EXPECT_FALSE(saved);
   EXPECT_EQ(Read(path_), old);
   Strings msgs = a.m.Take();
   ASSERT_EQ(msgs.size(), 1u);
   EXPECT_NE(msgs[0].find(path_), std::string::npos) << msgs[0];
-  EXPECT_NE(msgs[0].find(std::strerror(EISDIR)), std::string::npos) << msgs[0];
-  fs::remove(path_ + ".tmp");
+  EXPECT_NE(msgs[0].find(std::strerror(EFBIG)), std::string::npos) << msgs[0];
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "no temporary file left";
 
   // A directory the program may not write into (not for root, who may).
   if (::geteuid() != 0) {
@@ -486,6 +513,85 @@ TEST_F(RegistryFiles, FailedSaveReportsAndKeepsTheOldFile) {
   EXPECT_TRUE(registry::SaveNdx(*a.store, a.lock, path_, a.m.sink));
   EXPECT_EQ(0, std::memcmp(Read(path_).data(), a.store->Table().Data(), 4 * kRec));
 }
+
+// A registry left by another user (here root) for a server that runs as an
+// unprivileged user. The kernel refuses the second name by hard link for a
+// file that user can neither read nor write (fs.protected_hardlinks): a
+// readable file is then copied, and one that cannot be copied either is never
+// written over in that run, whatever table the server holds.
+struct ForeignCase {
+  const char* name;
+  mode_t mode;
+  size_t bytes;
+  bool kept;  // kept under a second name, and the file written as usual
+};
+
+void PrintTo(const ForeignCase& c, std::ostream* os) { *os << c.name; }
+
+class ForeignRegistry : public RegistryFiles, public ::testing::WithParamInterface<ForeignCase> {};
+
+TEST_P(ForeignRegistry, IsKeptUnderASecondNameOrNeverWrittenOver) {
+  if (::geteuid() != 0) GTEST_SKIP() << "leaving a registry of another user needs root";
+  const ForeignCase& c = GetParam();
+  std::string bytes(c.bytes, '\0');
+  for (size_t k = 0; k < bytes.size(); ++k) bytes[k] = char(k * 13 + k / kRec);
+  Write(path_, bytes);
+  ASSERT_EQ(::chmod(path_.c_str(), c.mode), 0);
+  ASSERT_EQ(::chmod(dir_.c_str(), 0777), 0);
+
+  // The server's part runs as the user nobody and reports through a pipe.
+  int out[2];
+  ASSERT_EQ(::pipe(out), 0);
+  const pid_t child = ::fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    ::close(out[0]);
+    if (::setgid(65534) != 0 || ::setuid(65534) != 0) ::_exit(90);
+    Store s(4, {1});
+    registry::LoadNdx(*s.store, s.lock, path_, s.m.sink);
+    const bool saved = registry::SaveNdx(*s.store, s.lock, path_, s.m.sink);
+    std::string report = saved ? "saved\n" : "refused\n";
+    for (const std::string& line : s.m.Take()) report += line + "\n";
+    ::_exit(::write(out[1], report.data(), report.size()) == ssize_t(report.size()) ? 0 : 91);
+  }
+  ::close(out[1]);
+  std::string report;
+  char buf[4096];
+  for (ssize_t n; (n = ::read(out[0], buf, sizeof buf)) > 0;) report.append(buf, size_t(n));
+  ::close(out[0]);
+  int status = 0;
+  ::waitpid(child, &status, 0);
+  ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+
+  std::vector<fs::path> copies;
+  for (const auto& e : fs::directory_iterator(dir_))
+    if (e.path().filename().string().find(".bad-") != std::string::npos) copies.push_back(e.path());
+  if (c.kept) {
+    EXPECT_EQ(report.rfind("saved\n", 0), 0u) << report;
+    ASSERT_EQ(copies.size(), 1u) << report;
+    EXPECT_EQ(Read(copies[0].string()), bytes);
+    EXPECT_EQ(fs::file_size(path_), c.bytes / kRec * kRec);
+  } else {
+    EXPECT_EQ(report.rfind("refused\n", 0), 0u) << report;
+    EXPECT_TRUE(copies.empty());
+    EXPECT_EQ(Read(path_), bytes) << "the registry must not be written over";
+    // The refusal names the file and the reason, at the load and again at the save.
+    const std::string refusal = "Файл реестра \"" + path_ + "\" не загружен целиком";
+    size_t count = 0;
+    for (size_t at = report.find(refusal); at != std::string::npos;
+         at = report.find(refusal, at + 1))
+      ++count;
+    EXPECT_EQ(count, 2u) << report;
+    EXPECT_NE(report.find(std::strerror(EACCES)), std::string::npos) << report;
+  }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ForeignRegistry,
+    ::testing::Values(ForeignCase{"UnreadableWhole", 0600, 2 * kRec, false},
+                      ForeignCase{"UnreadableTruncated", 0600, 2 * kRec + 100, false},
+                      ForeignCase{"ReadableTruncated", 0644, 2 * kRec + 100, true}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // The Lock is held for the copy of the table only: another thread keeps taking
 // it while the file of the largest table is written.
@@ -740,7 +846,7 @@ TEST_P(Export, LinesOfTheGridInItsOrder) {
   Write(path, "old text");
   ASSERT_TRUE(registry::ExportRegistrationObj(s.Grid(), c.tableLength, path, s.m.sink));
   EXPECT_EQ(Read(path), c.expected);
-  EXPECT_FALSE(fs::exists(path + ".tmp"));
+  EXPECT_EQ(std::distance(fs::directory_iterator(dir_), {}), 1) << "no temporary file left";
   EXPECT_TRUE(s.m.Take().empty());
 }
 
@@ -752,8 +858,12 @@ TEST_F(RegistryFiles, FailedExportReportsAndKeepsTheOldFile) {
   s.store->RefreshTable(s.lock);
   const std::string path = (dir_ / "RegistrationObj.txt").string();
   Write(path, "old text");
-  fs::create_directory(path + ".tmp");
-  EXPECT_FALSE(registry::ExportRegistrationObj(s.Grid(), 2, path, s.m.sink));
+  bool exported;
+  {
+    FileSizeLimit limit(4);
+    exported = registry::ExportRegistrationObj(s.Grid(), 2, path, s.m.sink);
+  }
+  EXPECT_FALSE(exported);
   EXPECT_EQ(Read(path), "old text");
   const Strings msgs = s.m.Take();
   ASSERT_EQ(msgs.size(), 1u);

@@ -5,11 +5,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/file.h>
+#include <sys/ioctl.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
+#include <filesystem>
 #include <fstream>
 #include <functional>
 #include <memory>
@@ -186,6 +189,42 @@ class Relay : public ::testing::Test {
   }
 };
 
+// ---- a server with its output elsewhere ------------------------------------
+
+// Starts the server with stderr in `out`, and stdout there too unless
+// `stdoutFd` names a descriptor for it; returns its process id.
+pid_t SpawnServer(const std::vector<std::string>& args, const std::string& out,
+                  int stdoutFd = -1) {
+  posix_spawn_file_actions_t fa;
+  posix_spawn_file_actions_init(&fa);
+  posix_spawn_file_actions_addopen(&fa, 2, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
+  if (stdoutFd >= 0) {
+    posix_spawn_file_actions_adddup2(&fa, stdoutFd, 1);
+  } else {
+    posix_spawn_file_actions_adddup2(&fa, 2, 1);
+  }
+  const std::string path = kBin + "/relay-server";
+  std::vector<char*> argv{const_cast<char*>(path.c_str())};
+  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
+  argv.push_back(nullptr);
+  pid_t pid = -1;
+  const int rc = posix_spawn(&pid, path.c_str(), &fa, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&fa);
+  return rc == 0 ? pid : -1;
+}
+
+std::string ReadAll(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+long long FileSize(const std::string& path) {
+  struct stat st {};
+  return ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
+}
+
 // ---- the road of an event -------------------------------------------------
 
 TEST_F(Relay, AnEventTravelsToTheWorkstationAndIsAcknowledgedOnBothSides) {
@@ -211,6 +250,25 @@ TEST_F(Relay, AnEventTravelsToTheWorkstationAndIsAcknowledgedOnBothSides) {
   EXPECT_EQ(JsonField(summary, "acks_sent"), "2") << summary;
   EXPECT_NE(JsonField(summary, "empty"), "0") << summary;
   EXPECT_EQ(JsonField(summary, "no_answer"), "0") << summary;
+}
+
+// A device that has just registered has forwarded nothing yet: its first
+// event and its first heartbeat count whatever their sequence byte, 0 included.
+TEST_F(Relay, ANewDevicesFirstEventAndHeartbeatWithSequenceZeroCount) {
+  ASSERT_NO_FATAL_FAILURE(StartServer({"--register", "all"}));
+  std::string s = RunDevsim({"--devices", "1", "--first", "1/0/5", "--first-seq", "0",
+                             "--events", "1", "--event-code", "0x21", "--heartbeat-ms", "0"});
+  EXPECT_NE(s.find("events=1/1 "), std::string::npos) << s;
+  s = RunDevsim({"--devices", "1", "--first", "1/0/6", "--source", "127.1.0.6", "--first-seq",
+                 "0", "--heartbeats", "1"});
+  EXPECT_NE(s.find("heartbeats=1/1 "), std::string::npos) << s;
+
+  const auto lines = RunArmsim({}, 700);
+  const auto items = Items(lines);
+  EXPECT_EQ(CountItems(items, "1/0/5", 0x21), 1u) << "the event is not a repetition\n"
+                                                  << Joined(lines);
+  EXPECT_EQ(CountItems(items, "1/0/6", 0x17), 1u) << "the heartbeat is a sign of life\n"
+                                                  << Joined(lines);
 }
 
 TEST_F(Relay, AnUnacknowledgedItemIsWrittenAtTheNextThreePollsThenGivenUp) {
@@ -262,6 +320,52 @@ TEST_F(Relay, ASilentDeviceIsReportedFailedAndRestoredByItsNextHeartbeat) {
   };
   EXPECT_TRUE(WaitUntil(failedThenRestored, 10s)) << Joined(arm->Lines());
   EXPECT_EQ(dev->Wait(10s), 0) << Joined(dev->Lines());
+}
+
+// Standard output that nobody reads holds up only the lines: the main tick
+// goes on, and a device that falls silent is reported on time.
+TEST_F(Relay, ASilentDeviceIsReportedWhileNobodyReadsTheOutput) {
+  WriteSettings("NaruchUO=0\r\n");
+  int out[2];
+  ASSERT_EQ(::pipe2(out, O_CLOEXEC), 0);
+  ::fcntl(out[1], F_SETPIPE_SZ, 4096);  // the smallest pipe fills with a few dozen lines
+  const std::string err = dir.File("server.err");
+  const pid_t pid = SpawnServer(ServerArgs({"--register", "all", "--tick-ms", "10", "--trace"}),
+                                err, out[1]);
+  ::close(out[1]);
+  ASSERT_GT(pid, 0);
+  // Reaps the server and empties the pipe on every way out of the test.
+  struct Cleanup {
+    pid_t pid;
+    int fd;
+    ~Cleanup() {
+      ::kill(pid, SIGKILL);
+      std::thread drain([fd = fd] {
+        char buf[4096];
+        while (::read(fd, buf, sizeof buf) > 0) {
+        }
+      });
+      ::waitpid(pid, nullptr, 0);
+      drain.join();
+      ::close(fd);
+    }
+  } cleanup{pid, out[0]};
+  ASSERT_TRUE(WaitUntil([&] { return ReadAll(err).find("relay-server: работает") != std::string::npos; },
+                        10s))
+      << ReadAll(err);
+
+  auto arm = Armsim({});
+  // Enough traffic lines to fill the pipe, then silence.
+  const std::string s = RunDevsim({"--devices", "1", "--first", "1/0/5", "--heartbeats", "40",
+                                   "--heartbeat-ms", "50"});
+  EXPECT_NE(s.find("heartbeats=40/40 "), std::string::npos) << s;
+  int queued = 0;
+  ASSERT_EQ(::ioctl(out[0], FIONREAD, &queued), 0);
+  EXPECT_GT(queued, 3000) << "the pipe should be full";
+
+  // The failure comes about 1.4 s after the last heartbeat.
+  const bool reported = WaitUntil([&] { return CountItems(Items(arm->Lines()), "1/0/5", 0x16) > 0; }, 5s);
+  EXPECT_TRUE(reported) << Joined(arm->Lines());
 }
 
 // ---- workstation commands ---------------------------------------------------
@@ -390,34 +494,6 @@ TEST_F(Relay, ARestartKeepsRegistrationsChainingValuesAndQueuedEvents) {
   }
 }
 
-// Starts the server with stdout and stderr in `out`; returns its process id.
-pid_t SpawnServer(const std::vector<std::string>& args, const std::string& out) {
-  posix_spawn_file_actions_t fa;
-  posix_spawn_file_actions_init(&fa);
-  posix_spawn_file_actions_addopen(&fa, 1, out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
-  posix_spawn_file_actions_adddup2(&fa, 1, 2);
-  const std::string path = kBin + "/relay-server";
-  std::vector<char*> argv{const_cast<char*>(path.c_str())};
-  for (const std::string& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  pid_t pid = -1;
-  const int rc = posix_spawn(&pid, path.c_str(), &fa, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&fa);
-  return rc == 0 ? pid : -1;
-}
-
-std::string ReadAll(const std::string& path) {
-  std::ifstream f(path, std::ios::binary);
-  std::ostringstream s;
-  s << f.rdbuf();
-  return s.str();
-}
-
-long long FileSize(const std::string& path) {
-  struct stat st {};
-  return ::stat(path.c_str(), &st) == 0 ? (long long)st.st_size : -1;
-}
-
 TEST_F(Relay, AKillDuringTheRegistrySaveLeavesALoadableRegistry) {
   constexpr int kDevices = 65534;
   const long long kSize = (long long)kDevices * kRecordBytes;
@@ -426,7 +502,16 @@ TEST_F(Relay, AKillDuringTheRegistrySaveLeavesALoadableRegistry) {
                 .Wait(20s),
             0);
   ASSERT_EQ(FileSize(Ndx()), kSize);
-  const std::string tmp = Ndx() + ".tmp";
+  // The temporary files of registry saves: "relay-server.ndx." and six characters.
+  const auto temporaries = [&] {
+    std::vector<std::string> found;
+    const std::string prefix = "relay-server.ndx.";
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path())) {
+      const std::string name = e.path().filename().string();
+      if (name.size() == prefix.size() + 6 && name.rfind(prefix, 0) == 0) found.push_back(e.path());
+    }
+    return found;
+  };
   const std::string out = dir.File("server.out");
   const std::string loaded = "зарегистрировано приборов: " + std::to_string(kDevices) + ")";
 
@@ -446,14 +531,14 @@ TEST_F(Relay, AKillDuringTheRegistrySaveLeavesALoadableRegistry) {
     ASSERT_TRUE(ready) << text;
     EXPECT_NE(text.find(loaded), std::string::npos) << text;
 
-    // A file left by the previous kill goes, so a new one marks this save.
-    ::unlink(tmp.c_str());
+    // Files left by the previous kill go, so a new one marks this save.
+    for (const std::string& t : temporaries()) ::unlink(t.c_str());
     ::kill(pid, SIGTERM);
     bool exited = false;
     WaitUntil(
         [&] {
           exited = ::waitpid(pid, &st, WNOHANG) == pid;
-          return exited || FileSize(tmp) >= 0;
+          return exited || !temporaries().empty();
         },
         10s);
     if (!exited) {
@@ -471,7 +556,7 @@ TEST_F(Relay, AKillDuringTheRegistrySaveLeavesALoadableRegistry) {
   EXPECT_FALSE(server->WaitForLine(loaded, 1s).empty()) << Joined(server->Lines());
   EXPECT_EQ(server->Terminate(), 0);
   EXPECT_EQ(FileSize(Ndx()), kSize);
-  EXPECT_EQ(FileSize(tmp), -1) << "a finished save leaves no temporary file";
+  EXPECT_TRUE(temporaries().empty()) << "a finished save leaves no temporary file";
 }
 
 // ---- a second copy ------------------------------------------------------------
@@ -495,6 +580,41 @@ TEST_F(Relay, ASecondCopyOnTheSameWorkstationPortEndsAndTheFirstRunsOn) {
   EXPECT_EQ(CountItems(items, "1/0/5", 0x17), 1u);
   EXPECT_EQ(server->Terminate(), 0);
   EXPECT_EQ(server->Count("CNCB0 - закрыт."), 1u);
+}
+
+// The workstation port may appear between the two tries of the start; found
+// held by another server at the second try, it still makes this copy a
+// second copy, which serves no device and leaves the registry alone.
+TEST_F(Relay, APortHeldAtTheSecondTryMakesASecondCopy) {
+  const std::string late = dir.File("late");
+  ::mkdir(late.c_str(), 0755);
+  testsupport::SocatPair held(late, "held", "other");
+  const int fd = ::open(held.A().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX | LOCK_NB), 0);  // as the running server holds its port
+  std::vector<std::string> args = {"--headless", "--data-dir", dir.Path(), "--ports-dir", late};
+
+  // The link must appear within the 100 ms between the tries; a late one is tried again.
+  bool caught = false;
+  for (int attempt = 0; attempt < 3 && !caught; ++attempt) {
+    ::unlink((late + "/CNCB0").c_str());
+    ChildProcess second(kBin + "/relay-server", args, /*withStderr=*/true);
+    ASSERT_FALSE(second.WaitForLine("CNCB0 - не открыт.", 10s).empty()) << Joined(second.Lines());
+    ASSERT_EQ(::symlink(held.A().c_str(), (late + "/CNCB0").c_str()), 0);
+    if (!second.WaitForLine("relay-server: работает", 2s).empty()) {
+      second.Terminate();  // the link came after the second try
+      ::unlink(Ndx().c_str());
+      continue;
+    }
+    caught = true;
+    EXPECT_EQ(second.Wait(10s), 1) << Joined(second.Lines());
+    EXPECT_FALSE(second.WaitForLine("второй экземпляр", 1s).empty()) << Joined(second.Lines());
+    EXPECT_EQ(second.Count("CNCB0 - не открыт."), 2u) << Joined(second.Lines());
+  }
+  ::close(fd);
+  ASSERT_TRUE(caught) << "the port never appeared between the two tries";
+  EXPECT_EQ(FileSize(Ndx()), -1) << "a second copy must not write the registry";
+  EXPECT_FALSE(testsupport::WaitUdpBound(port, 100ms)) << "a second copy must not serve devices";
 }
 
 }  // namespace

@@ -2,21 +2,38 @@
 // derived console settings and the registration key base.
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "console/console_settings.h"
 #include "console/settings_file.h"
 #include "platform/cp1251.h"
 #include "platform/ini_file.h"
+#include "platform/replace_file.h"
+
+// While set, this program plays a file system that cannot set a file's mode
+// (vfat, some network mounts): every fchmod fails.
+std::atomic<bool> gRefuseModes{false};
+
+extern "C" int fchmod(int fd, mode_t mode) {
+  if (gRefuseModes) {
+    errno = EPERM;
+    return -1;
+  }
+  return int(::syscall(SYS_fchmod, fd, mode));
+}
 
 namespace {
 
@@ -301,6 +318,40 @@ TEST_F(IniFileDisk, FailedSaveReportsLeavesTargetAloneAndNoTemporary) {
   err.clear();
   EXPECT_FALSE(ini.Save(dir_ / "absent" / "x.ini", &err));
   EXPECT_FALSE(err.empty());
+  EXPECT_EQ(DirEntries(dir_), std::vector<std::string>{"relay.ini"});
+}
+
+TEST_F(IniFileDisk, SavedWhereTheFileSystemCannotSetModes) {
+  IniFile ini;
+  ini.SetString("S", "k", "v");
+  gRefuseModes = true;
+  std::string err;
+  const bool saved = ini.Save(ini_, &err);
+  gRefuseModes = false;
+  ASSERT_TRUE(saved) << err;
+  EXPECT_EQ(ReadBytes(ini_), "[S]\r\nk=v\r\n");
+}
+
+// Two writers of one file at once: each renames a whole file of its own, so
+// the file is always one of the two, never a mixture, and no write fails.
+TEST_F(IniFileDisk, TwoWritersAtOnceNeverLeaveAMixture) {
+  const std::string a(2 << 20, 'a'), b(2 << 20, 'b');
+  for (int round = 0; round < 5; ++round) {
+    std::atomic<int> failed{0};
+    std::string why;
+    auto writer = [&](const std::string& bytes) {
+      for (int k = 0; k < 4; ++k) {
+        std::string e;
+        if (!platform::ReplaceFile(ini_, bytes.data(), bytes.size(), &e) && failed++ == 0) why = e;
+      }
+    };
+    std::thread ta(writer, std::cref(a)), tb(writer, std::cref(b));
+    ta.join();
+    tb.join();
+    EXPECT_EQ(failed, 0) << why;
+    const std::string got = ReadBytes(ini_);
+    ASSERT_TRUE(got == a || got == b) << "round " << round << ": " << got.size() << " bytes";
+  }
   EXPECT_EQ(DirEntries(dir_), std::vector<std::string>{"relay.ini"});
 }
 

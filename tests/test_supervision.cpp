@@ -278,12 +278,19 @@ TEST_F(RepetitionTest, AnAnswerPausesTheOtherSlotsUntilTheNextRequest) {
 TEST_F(SupervisionTest, GiveTickWakesTheWorkerForOneTickAfterTheRingEntry) {
   const uint32_t seen = signal.Seen();
   devlink::GiveTick(link, signal);
-  EXPECT_TRUE(link.FlI_GivTimer);
+  EXPECT_EQ(link.FlI_GivTimer, 1u);
   EXPECT_NE(signal.Seen(), seen);
   EXPECT_TRUE(worker->RunOnce());
-  EXPECT_FALSE(link.FlI_GivTimer);
+  EXPECT_EQ(link.FlI_GivTimer, 0u);
   EXPECT_EQ(link.sweepDivider, 1);
-  EXPECT_FALSE(worker->RunOnce()) << "one tick per flag";
+  EXPECT_FALSE(worker->RunOnce()) << "one tick per tick given";
+
+  // Ticks given while the worker was busy are each worked.
+  devlink::GiveTick(link, signal);
+  devlink::GiveTick(link, signal);
+  devlink::GiveTick(link, signal);
+  EXPECT_TRUE(worker->RunOnce());
+  EXPECT_EQ(link.sweepDivider, 4);
 
   // The datagram of the same pass is processed before the tick: the heartbeat
   // resets the count and the sweep then counts one period.

@@ -117,6 +117,9 @@ Behaviour
   --skip K               raise the send chaining value by K without sending, once, before a
                          device's first wrapped telegram (K <= 5 stays within the server's
                          look-ahead)
+  --first-seq S          first sequence byte of each device's heartbeats and time requests,
+                         and of its events, 0..255 (default 1; with --ndx one past the
+                         record's last ones)
   --repeat-seq           the second heartbeat of each device repeats the first one's sequence
   --bare-echo            the peer is a bare UDP echo loop (the baseline of load runs): any
                          datagram that comes back answers one awaited heartbeat; use with --ndx
@@ -249,6 +252,9 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* c) {
     } else if (arg == "--skip") {
       if (!number(UINT32_MAX)) return bad;
       o.skip = uint32_t(x);
+    } else if (arg == "--first-seq") {
+      if (!number(255)) return bad + ": 0..255";
+      o.firstSeq = int(x);
     } else if (arg == "--repeat-seq" && flag()) {
       o.repeatSeq = true;
     } else if (arg == "--bare-echo" && flag()) {

@@ -171,6 +171,7 @@ struct Simulator::Impl {
           ++s.registered;
         }
       }
+      if (o.firstSeq >= 0) d.svcSeq = d.eventSeq = uint8_t(o.firstSeq);
       const int64_t start = t0 + (n > 1 ? int64_t(double(spread) * k / n) : 0);
       d.nextReg = d.nextHb = d.nextTime = d.nextEvent = d.nextEcho = start;
       UpdateFinished(d, start);

@@ -40,6 +40,9 @@ struct SimOptions {
   bool answerRequests = true;
   uint32_t skip = 0;
   bool repeatSeq = false;
+  // First sequence byte of every device's heartbeats and time requests, and of
+  // its events; -1 = 1, or one past the record's last ones with a registry file.
+  int firstSeq = -1;
   // The peer is a bare UDP echo loop, the baseline of load runs: any datagram
   // that comes back for a device answers one of its awaited heartbeats.
   bool bareEcho = false;

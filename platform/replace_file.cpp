@@ -1,4 +1,4 @@
-#include "registry/replace_file.h"
+#include "platform/replace_file.h"
 
 #include <cerrno>
 #include <cstring>
@@ -7,7 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-namespace registry {
+namespace platform {
 namespace {
 
 bool WriteAll(int fd, const char* p, size_t n) {
@@ -30,22 +30,18 @@ std::string DirectoryOf(const std::string& path) {
 }  // namespace
 
 bool ReplaceFile(const std::string& path, const void* data, size_t n, std::string* error) {
-  const std::string tmp = path + ".tmp";
+  std::string tmp = path + ".XXXXXX";
   const auto fail = [&](const char* step, const std::string& file, int e) {
-    if (error)
-      *error = "Ошибка записи файла \"" + path + "\": " + step + " \"" + file + "\": " +
-               std::strerror(e);
+    if (error) *error = std::string(step) + " \"" + file + "\": " + std::strerror(e);
     return false;
   };
 
-  // The new file keeps the old one's permissions.
   struct stat st {};
   const mode_t mode = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
-  const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, mode);
+  const int fd = ::mkostemp(tmp.data(), O_CLOEXEC);
   if (fd < 0) return fail("не удалось создать", tmp, errno);
   const char* step = nullptr;
-  // The mode is a courtesy: some file systems cannot set it, and that must not stop a save.
-  (void)::fchmod(fd, mode);
+  (void)::fchmod(fd, mode);  // mkstemp alone gives 0600
   if (!WriteAll(fd, static_cast<const char*>(data), n)) step = "не удалось записать";
   else if (::fsync(fd) != 0) step = "не удалось сбросить на диск";
   int e = errno;
@@ -70,4 +66,4 @@ bool ReplaceFile(const std::string& path, const void* data, size_t n, std::strin
   return true;
 }
 
-}  // namespace registry
+}  // namespace platform
