@@ -2,11 +2,15 @@
 // its effects, the delayed save of the registry and the registration controls.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <string>
 #include <vector>
 
 #include "console/console_settings.h"
 #include "console/console_timers.h"
 #include "console/main_tick.h"
+#include "console/message_sink.h"
+#include "platform/clock.h"
 
 namespace {
 
@@ -34,6 +38,23 @@ TEST(MainTick, CounterGivesTheTickAndSaysWhichStepsAreDue) {
   EXPECT_EQ(network, tens);
   const std::vector<int> eights = {8, 16, 24, 32, 40, 48, 56, 0, 8, 16, 24, 32, 40, 48, 56, 0};
   EXPECT_EQ(interface, eights);
+}
+
+// A front end that comes late makes up every tick it missed, then keeps the
+// rhythm of the start, not of its late arrival.
+TEST(TickSchedule, LateTicksAreAllMadeUpInTheirRhythm) {
+  using namespace std::chrono_literals;
+  const auto t0 = console::TickSchedule::Clock::time_point{} + 1h;
+  console::TickSchedule s;
+  EXPECT_EQ(s.Due(t0), 0u) << "nothing is due before the start";
+  s.Start(t0, 1000ms);
+  EXPECT_EQ(s.Due(t0 + 999ms), 0u);
+  EXPECT_EQ(s.UntilNext(t0 + 999ms), 1);
+  EXPECT_EQ(s.Due(t0 + 1000ms), 1u);
+  EXPECT_EQ(s.Due(t0 + 1500ms), 0u);
+  EXPECT_EQ(s.Due(t0 + 7300ms), 6u) << "a stall of about six seconds";
+  EXPECT_EQ(s.UntilNext(t0 + 7300ms), 700);
+  EXPECT_EQ(s.Due(t0 + 8000ms), 1u);
 }
 
 TEST(MainTick, InterfaceManagementFollowsTheBoxAndTheHold) {
@@ -190,5 +211,60 @@ TEST(DelayedSave, ARepeatedRequestRestartsTheCountdown) {
 }
 
 TEST(DelayedSave, WritesNothingWithoutARequest) { EXPECT_TRUE(RunDelayedSave({}, 300).empty()); }
+
+// ---- the line queue between the server and its output
+
+struct QueueCase {
+  const char* name;
+  size_t limit;
+  std::vector<console::Window> pushed;  // in order; line k carries the text "k"
+  std::string kept;                     // the texts drained, joined
+  size_t droppedTrace, droppedMessages;
+};
+
+void PrintTo(const QueueCase& c, std::ostream* os) { *os << c.name; }
+
+class LineQueueBound : public ::testing::TestWithParam<QueueCase> {};
+
+// A full queue drops trace lines first, the newest ones; a message takes the
+// place of the oldest trace line; and the drain ends with one line counting
+// what was dropped.
+TEST_P(LineQueueBound, TraceLinesGoFirstAndTheDropsAreCounted) {
+  const QueueCase& c = GetParam();
+  console::ConsoleSettings settings;
+  console::LineQueue q(c.limit);
+  platform::FixedClock clock;
+  clock.now = {2026, 12, 10, 9, 5, 7};
+  console::MessageSink sink(settings, q, clock);
+  for (size_t k = 0; k < c.pushed.size(); ++k) q.Push({c.pushed[k], std::to_string(k)});
+  std::vector<console::Line> out;
+  sink.Drain(out, 0);
+  std::string kept;
+  const bool dropped = c.droppedTrace + c.droppedMessages > 0;
+  for (size_t k = 0; k + (dropped ? 1 : 0) < out.size(); ++k) kept += out[k].text;
+  EXPECT_EQ(kept, c.kept);
+  if (dropped) {
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(out.back().window, console::Window::Message);
+    EXPECT_EQ(out.back().text, "9:5:7 Вывод не успевал за сервером: пропущено строк трафика: " +
+                                   std::to_string(c.droppedTrace) +
+                                   ", сообщений: " + std::to_string(c.droppedMessages) + ".");
+  }
+  // The count is taken with the drain: the next one has nothing to say.
+  out.clear();
+  sink.Drain(out, 0);
+  EXPECT_TRUE(out.empty());
+}
+
+constexpr auto M = console::Window::Message;
+constexpr auto T = console::Window::Traffic;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, LineQueueBound,
+    ::testing::Values(QueueCase{"RoomForAll", 4, {M, T, M, T}, "0123", 0, 0},
+                      QueueCase{"NewTraceDropped", 3, {M, T, M, T, T}, "012", 2, 0},
+                      QueueCase{"MessageTakesTheOldestTracePlace", 3, {T, M, T, M}, "123", 1, 0},
+                      QueueCase{"MessagesOnlyKeepTheOldest", 2, {M, M, M, T}, "01", 1, 1}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 }  // namespace
