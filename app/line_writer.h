@@ -17,6 +17,7 @@ namespace app {
 class LineWriter {
  public:
   LineWriter(console::MessageSink& sink, int fd) : sink_(sink), fd_(fd) {}
+  // Finishes within two seconds, or ends the process.
   ~LineWriter();
 
   LineWriter(const LineWriter&) = delete;

@@ -4,6 +4,7 @@
 
 #include "armlink/port_rename.h"
 #include "platform/process_runner.h"
+#include "platform/replace_file.h"
 #include "registry/ndx_file.h"
 
 namespace app {
@@ -36,6 +37,20 @@ Server::~Server() { Stop(); }
 
 bool Server::Start(std::string* error) {
   std::string why;
+  // The data folder is one server's: a copy that finds its lock held is a
+  // second copy, whatever port it was given.
+  const auto lock = dataLock_.Take(LockPath(), &why);
+  if (lock == platform::FileLock::Result::kFailed) {
+    *error = "каталог данных: " + why;
+    return false;
+  }
+  secondCopy_ = lock == platform::FileLock::Result::kHeld;
+  stopping_ = false;
+  if (!secondCopy_) {
+    // Saves killed in their middle by an earlier run leave their temporary files.
+    platform::RemoveStaleTemporaries(NdxPath());
+    platform::RemoveStaleTemporaries(IniPath());
+  }
   if (!ini_.Load(IniPath(), &why)) {
     *error = "файл настроек " + IniPath() + ": " + why;
     return false;
@@ -63,17 +78,24 @@ bool Server::Start(std::string* error) {
     std::lock_guard<std::mutex> g(rowsMutex_);
     rows_.push_back(i);
   };
+  if (secondCopy_) store_.RefuseWrites(kSecondCopyRefusal);
   registry::LoadNdx(store_, link_->Lock, NdxPath(), sink_);
-  OpenPort();
+  saver_ = std::make_unique<registry::RegistrySaver>(store_, link_->Lock, NdxPath(), sink_);
+  // A port held by another process means another server; one that does not
+  // exist is only a port failure.
+  const auto held = [this] { return !OpenPort() && port_.LastError() == platform::TermiosPort::OpenError::kBusy; };
+  if (!secondCopy_) secondCopy_ = held();
   if (!secondCopy_) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    OpenPort();  // a pair being set up may have appeared meanwhile
+    secondCopy_ = held();  // a pair being set up may have appeared meanwhile
   }
   started_ = true;
   if (secondCopy_) {
-    // Another server holds the port, found at either try: this copy must not
-    // serve devices from its own table, nor write the registry at exit.
+    // Another server runs on this data folder or holds the port, found at
+    // either try: this copy must not serve devices from its own table, nor
+    // write the registry, whatever the operator does with it.
     settings_.GlRegPermanent = true;
+    store_.RefuseWrites(kSecondCopyRefusal);
     return true;
   }
   ApplyNetwork();
@@ -85,16 +107,16 @@ bool Server::Start(std::string* error) {
   return true;
 }
 
-void Server::OpenPort() {
-  if (port_.IsOpen()) return;
+bool Server::OpenPort() {
+  if (port_.IsOpen()) return true;
   const std::string name = PortName();
   if (port_.Open(name, cfg_.portsDir)) {
     sink_.ConsoleLine(name + " - Успешно открыт.");
-    return;
+    return true;
   }
   sink_.ConsoleLine(name + " - не открыт.");
   sink_.DebugLine(port_.ErrorText());
-  secondCopy_ = port_.LastError() == platform::TermiosPort::OpenError::kBusy;
+  return false;
 }
 
 void Server::ClosePort() {
@@ -120,15 +142,30 @@ void Server::Stop() {
   // Workers stop between two of their steps, never while they hold Lock.
   if (comWorker_) comWorker_->Stop();
   if (deviceWorker_) deviceWorker_->Stop();
-  std::string why;
-  console::WriteForm1(ini_, form1_);
-  if (!ini_.Save(IniPath(), &why)) sink_.Message("Ошибка записи файла настроек " + why);
+  WriteSettings();
   ClosePort();
-  if (!settings_.GlRegPermanent) SaveRegistry();
+  // The last save runs here, after any that was under way.
+  if (saver_) saver_->Finish();
+  if (!settings_.GlRegPermanent) registry::SaveNdx(store_, link_->Lock, NdxPath(), sink_);
   for (auto& u : udp_) u->Stop();
+  dataLock_.Release();
 }
 
-bool Server::SaveRegistry() { return registry::SaveNdx(store_, link_->Lock, NdxPath(), sink_); }
+bool Server::WriteSettings() {
+  std::string why;
+  console::WriteForm1(ini_, form1_);
+  if (ini_.Save(IniPath(), &why)) return true;
+  sink_.Message("Ошибка записи файла настроек " + why);
+  return false;
+}
+
+void Server::SaveRegistry() {
+  if (saver_) saver_->Request();
+}
+
+void Server::WaitForSaves() {
+  if (saver_) saver_->Wait();
+}
 
 int Server::FrontEndWork() {
   RefreshRequestedRows();
@@ -152,17 +189,6 @@ void Server::RefreshRequestedRows() {
     rows.swap(rows_);
   }
   for (uint16_t i : rows) store_.RefreshRow(link_->Lock, i, sink_);
-}
-
-void Server::OpenRegistrationAll() { registration_.OpenAll(); }
-
-void Server::OpenRegistrationOne(devlink::ConsoleNumber n) { registration_.OpenOne(n); }
-
-void Server::RenameWorkstationEnd(const std::string& armPort) {
-  const std::vector<std::string> command = armlink::RenameCommand(cfg_.exeDir, PortName(), armPort);
-  sink_.DebugLine(armlink::RenameCommandLine(cfg_.exeDir, PortName(), armPort));
-  std::string why;
-  if (!platform::RunDetached(command, cfg_.exeDir, &why)) sink_.DebugLine(why);
 }
 
 std::vector<std::string> Server::Describe() {

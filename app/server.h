@@ -1,7 +1,9 @@
 // The server: the core subsystems wired together, started and stopped in their
-// fixed order. Both front ends (the console and --headless) drive this class;
-// the front end's thread also runs the main tick, the console timers and the
-// grid updates through FrontEndWork.
+// fixed order, and the operator's actions on them. Both front ends (the
+// console and --headless) drive this class, so an action has one
+// implementation whichever front end asks for it; the front end's thread also
+// runs the main tick, the console timers and the grid updates through
+// FrontEndWork.
 #pragma once
 
 #include <array>
@@ -9,6 +11,7 @@
 #include <chrono>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,10 +28,13 @@
 #include "devlink/sender.h"
 #include "netsup/apply_network.h"
 #include "platform/clock.h"
+#include "platform/file_lock.h"
 #include "platform/ini_file.h"
 #include "platform/serial_linux.h"
 #include "platform/udp_server.h"
 #include "registry/buff_client.h"
+#include "registry/ndx_file.h"
+#include "registry/registry_saver.h"
 
 namespace app {
 
@@ -43,57 +49,123 @@ struct ServerConfig {
   bool trace = false;
 };
 
+// The device a grid row showed when the operator chose an action on it. The
+// action is carried out only while the record still holds that device: rows
+// move and change while a question is on the screen.
+struct DeviceRef {
+  uint16_t index = 0;
+  devlink::ConsoleNumber number;
+};
+
 class Server {
  public:
   explicit Server(ServerConfig config);
   ~Server();
 
-  // Start-up in its fixed order: settings, registry, workstation port, UDP
-  // servers, device worker, workstation worker; the tick runs from the first
-  // FrontEndWork. False with the reason when the settings are unusable.
+  // Start-up in its fixed order: data folder lock, settings, registry,
+  // workstation port, UDP servers, device worker, workstation worker; the
+  // tick runs from the first FrontEndWork. False with the reason when the
+  // settings are unusable. A second copy stops after the port.
   bool Start(std::string* error);
-  // True when the workstation port is held by another process: another copy
-  // of the server runs.
+  // True when another server runs on this data folder or holds the
+  // workstation port. Such a copy serves no device and writes no registry.
   bool SecondCopy() const { return secondCopy_; }
   // Shutdown in its fixed order: workers stopped, settings written, port
   // closed, registry written unless GlRegPermanent, UDP servers stopped.
   void Stop();
+  bool Running() const { return started_; }
 
-  // The front end's periodic work: due main ticks with the console timers,
-  // and the grid rows the workers asked to refresh. Returns the milliseconds
-  // until it is due again.
+  // The front end's periodic work: due main ticks (every missed one made up,
+  // in order) with the console timers, and the grid rows the workers asked to
+  // refresh. Returns the milliseconds until it is due again.
   int FrontEndWork();
 
-  // The operator's "Разрешить новую регистрацию" after a confirmed Yes: for
-  // every device (five minutes), or for the one device with number `n`.
+  // ---- registration (tab "Регистрация")
+
+  // "Разрешить новую регистрацию" after a confirmed Yes: for every device
+  // (five minutes), or for the one device with number `n`.
   void OpenRegistrationAll();
   void OpenRegistrationOne(devlink::ConsoleNumber n);
+  // Registration off; the registry is written.
+  void CloseRegistration();
+  // "Разрешить удаление одной зарег.": on for five minutes, or off.
+  void AllowDeleteOne(bool on);
+  bool DeleteOneAllowed() const { return timers_.deleteOneAllowed; }
+  // "Автом. стоп" of the traffic trace.
+  void SetAutoStop(bool on) { timers_.autoStop = on; }
 
-  // Writes the registry file now.
-  bool SaveRegistry();
-  // Asks setupc to give the workstation's end of the pair the name `armPort`.
-  void RenameWorkstationEnd(const std::string& armPort);
+  // ---- the registry
+
+  // Writes the registry file on the saving thread; returns at once.
+  void SaveRegistry();
+  // Waits until the saves asked for are done (for tests and benchmarks).
+  void WaitForSaves();
+  void DeleteAllRegistrations();
+  void ClearUnusedRecords();
+  registry::NdxCompare CompareRegistry();
+  void LoadRegistry();
+  // "RegistrationObj.txt" in the data folder, from the grid as shown.
+  bool ExportRegistered();
+
+  // ---- one device (popup menu of the grid). Each returns false, saying why
+  // in the message window, when the record no longer holds the device.
+
+  bool DeleteRegistration(const DeviceRef& d);
+  // Service request of `kind` 0..6 as if the workstation had sent it.
+  bool ServiceRequest(const DeviceRef& d, int kind);
+  // Switched off for non-payment (kind 5) or on again (kind 6).
+  bool SwitchOff(const DeviceRef& d);
+  bool SwitchOn(const DeviceRef& d);
+  bool PermitSubstitution(const DeviceRef& d);
+  // The traffic filter follows the device (it is not switched on).
+  bool SetTrafficFilter(const DeviceRef& d);
+
+  // ---- the traffic trace
+
+  // "Пуск": the trace runs, stopped after five minutes with "Автом. стоп".
+  void TraceStart();
+  void TraceStop() { settings_.GlTraficRun = false; }
+
+  // ---- settings (tab "Настройки")
+
+  const console::Form1Settings& Form1() const { return form1_; }
+  // The operator left or clicked `control`; `f` holds the form's values.
+  void EditSettings(console::Form1Settings f, console::Form1Control control);
+  // Writes the settings file; false with the reason as a message.
+  bool WriteSettings();
+  // Binds the three UDP servers anew from the settings.
+  void ApplyNetwork();
+  // "Виртуальный порт": the port closed and opened under its new name.
+  void ChangeWorkstationPort(int nnPort);
+  // "Порт АРМ": setupc gives the workstation's end of the pair that name.
+  void RenameWorkstationEnd(int portArm);
 
   console::ConsoleSettings& Settings() { return settings_; }
-  console::LineQueue& Lines() { return lines_; }
   console::MessageSink& Sink() { return sink_; }
   devlink::DeviceLink& Link() { return *link_; }
   registry::TBuffClient& Store() { return store_; }
   armlink::ArmChannel& Channel() { return channel_; }
+  bool PortOpen() const { return port_.IsOpen(); }
 
   // What the server runs with, one line each, for the operator's screen.
   std::vector<std::string> Describe();
 
   std::string IniPath() const { return cfg_.dataDir + "/" + cfg_.baseName + ".ini"; }
   std::string NdxPath() const { return cfg_.dataDir + "/" + cfg_.baseName + ".ndx"; }
+  std::string LockPath() const { return cfg_.dataDir + "/" + cfg_.baseName + ".lock"; }
   std::string PortName() const { return "CNCB" + std::to_string(form1_.NnPort); }
 
+  static constexpr const char* kSecondCopyRefusal =
+      "Внимание - Запущен второй экземпляр программы! Реестр не записывается.";
+
  private:
-  void ApplyNetwork();
-  void OpenPort();
+  // True when the port is open; the outcome is a line of the message window.
+  bool OpenPort();
   void ClosePort();
   void OnMainTick();
   void RefreshRequestedRows();
+  // Lock held: the record of `d` still holds that device; otherwise says so.
+  bool Holds(const DeviceRef& d);
 
   const ServerConfig cfg_;
 
@@ -103,12 +175,14 @@ class Server {
   console::MessageSink sink_{settings_, lines_, clock_};
   platform::IniFile ini_;
   console::Form1Settings form1_;
+  platform::FileLock dataLock_;
 
   registry::TBuffClient store_;
   devlink::Sender sender_{sink_};
   devlink::WorkSignal signal_;
   devlink::IntakeRing ring_{&signal_};
   std::unique_ptr<devlink::DeviceLink> link_;
+  std::unique_ptr<registry::RegistrySaver> saver_;
   std::array<std::unique_ptr<platform::UdpServer>, 3> udp_;
   netsup::NetworkState net_;
   platform::TermiosPort port_;

@@ -82,7 +82,26 @@ const std::string& DeviceGrid::Cell(size_t row, int column) const {
   return rows_[row][size_t(column)];
 }
 
+namespace {
+
+// Tells the observer, if any, that the rows change as a whole.
+class WholeChange {
+ public:
+  explicit WholeChange(DeviceGrid::Observer* o) : o_(o) {
+    if (o_) o_->RowsAboutToChange();
+  }
+  ~WholeChange() {
+    if (o_) o_->RowsChanged();
+  }
+
+ private:
+  DeviceGrid::Observer* o_;
+};
+
+}  // namespace
+
 void DeviceGrid::Fill(const GridSnapshot& s) {
+  WholeChange change(observer_);
   rows_.assign(s.records + 1, Row{});
   rows_[0] = Header();
   rowOf_.assign(s.records, 0);
@@ -118,8 +137,14 @@ bool DeviceGrid::WriteRow(size_t row, size_t records, const GridRecord& r, Messa
     sink.Message(kWriteError);
     return false;
   }
-  rows_.resize(records + 1);
-  rows_[row] = CellsOf(r);
+  if (rows_.size() != records + 1) {
+    WholeChange change(observer_);
+    rows_.resize(records + 1);
+    rows_[row] = CellsOf(r);
+  } else {
+    rows_[row] = CellsOf(r);
+    if (observer_) observer_->RowChanged(row);
+  }
   if (r.index >= rowOf_.size()) rowOf_.resize(size_t(r.index) + 1, 0);
   rowOf_[r.index] = uint32_t(row);
   return true;
@@ -170,6 +195,7 @@ bool DeviceGrid::Sort(int column, bool ascending) {
     if (a.key != b.key) return ascending ? a.key < b.key : a.key > b.key;
     return !a.empty && b.empty;
   });
+  WholeChange change(observer_);
   std::vector<Row> sorted;
   sorted.reserve(rows_.size());
   sorted.push_back(std::move(rows_[0]));

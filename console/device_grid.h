@@ -40,6 +40,17 @@ GridSnapshot SnapshotOf(const devlink::ClientTable& t);
 
 class DeviceGrid {
  public:
+  // Told of every change, so that a view follows the grid a row at a time.
+  class Observer {
+   public:
+    virtual ~Observer() = default;
+    // Around a change of the row count or of the order of the rows.
+    virtual void RowsAboutToChange() = 0;
+    virtual void RowsChanged() = 0;
+    // One row written in place; `row` counts the header as row 0.
+    virtual void RowChanged(size_t row) = 0;
+  };
+
   enum Column : int { kIpColumn, kPortColumn, kNumberColumn, kIndexColumn, kOffColumn };
   static constexpr int kColumns = 5;
   using Row = std::array<std::string, kColumns>;
@@ -48,6 +59,9 @@ class DeviceGrid {
   static constexpr const char* kWriteError = "Ошибка записи в Таблицу \"Зарегистр. приборов\".";
 
   DeviceGrid();
+
+  // One observer at a time; nullptr for none.
+  void SetObserver(Observer* o) { observer_ = o; }
 
   // Row 0 is the header; data rows follow.
   size_t RowCount() const { return rows_.size(); }
@@ -93,6 +107,7 @@ class DeviceGrid {
   std::vector<uint32_t> rowOf_;
   int sortColumn_ = kNumberColumn;
   bool ascending_ = true;
+  Observer* observer_ = nullptr;
 };
 
 // A cell's text as a number: an optional sign and decimal digits within int,

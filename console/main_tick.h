@@ -50,8 +50,9 @@ class TickSchedule {
     for (; now >= next_; next_ += period_) ++n;
     return n;
   }
-  // Milliseconds until the next tick, at least 1.
+  // Milliseconds until the next tick, at least 1; a period before the start.
   int UntilNext(Clock::time_point now) const {
+    if (next_ == Clock::time_point::max()) return int(period_.count());
     const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(next_ - now);
     return int(std::max<int64_t>(1, left.count()));
   }

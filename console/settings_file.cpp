@@ -107,6 +107,27 @@ void WriteForm1(platform::IniFile& ini, const Form1Settings& f) {
   ini.SetString(kSec, "SurGard_timeout_Edit", f.SurGard_timeout_Edit);
 }
 
+void ApplyControl(Form1Control control, Form1Settings& f, ConsoleSettings& cs) {
+  switch (control) {
+    case Form1Control::kNaruchUO: cs.GlNaruchUO = NaruchUOFromItem(f.NaruchUO); break;
+    case Form1Control::kBoxNPovtor: cs.GlNPovtor = NPovtorFromItem(f.BoxNPovtor); break;
+    case Form1Control::kBoxTimePovtor: cs.GlTimePovtor = TimePovtorOnExit(f.BoxTimePovtor); break;
+    case Form1Control::kCheckPOVTORTLG: cs.GlPovtorOn = f.CheckPOVTORTLG; break;
+    case Form1Control::kCheckBoxBalanseGsm: cs.GlBalanseOff = f.CheckBoxBalanseGsm; break;
+    case Form1Control::kCheckSostAvar: cs.GlSostAvar = f.CheckSostAvar; break;
+    case Form1Control::kCheckMoteKTS: cs.GlMoteKTS = f.CheckMoteKTS; break;
+    case Form1Control::kCheckBox_Internet:
+      if (!f.CheckBox_Internet) f.CheckAvarOrvane = false;
+      cs.GlAvarInetBlock = f.CheckBox_Internet && f.CheckAvarOrvane;
+      break;
+    case Form1Control::kCheckAvarOrvane:
+      cs.GlAvarInetBlock = f.CheckBox_Internet && f.CheckAvarOrvane;
+      break;
+    case Form1Control::kCheckBoxMetric: cs.GlMetricActive = f.CheckBoxMetric; break;
+    case Form1Control::kOther: break;
+  }
+}
+
 void ApplyForm1(const Form1Settings& f, ConsoleSettings& cs) {
   cs.GlNaruchUO = NaruchUOFromItem(f.NaruchUO);
   cs.GlNPovtor = NPovtorFromItem(f.BoxNPovtor);

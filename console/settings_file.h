@@ -69,6 +69,28 @@ void WriteForm1(platform::IniFile& ini, const Form1Settings& f);
 // The console settings derived when the file is read.
 void ApplyForm1(const Form1Settings& f, ConsoleSettings& cs);
 
+// The controls of tab "Настройки" whose exit or click changes a console
+// setting; every other control changes only the form's values.
+enum class Form1Control {
+  kNaruchUO,
+  kBoxNPovtor,
+  kBoxTimePovtor,
+  kCheckPOVTORTLG,
+  kCheckBoxBalanseGsm,
+  kCheckSostAvar,
+  kCheckMoteKTS,
+  kCheckBox_Internet,
+  kCheckAvarOrvane,
+  kCheckBoxMetric,
+  kOther,
+};
+
+// What leaving (or clicking) `control` does with the form's values `f`: the
+// console setting it drives follows, by the operator's formulas (the repeat
+// period has its own on exit). Switching the internet check off clears
+// CheckAvarOrvane in `f` and the blocking with it.
+void ApplyControl(Form1Control control, Form1Settings& f, ConsoleSettings& cs);
+
 // Derived values from combo item indexes. The repeat period has one formula
 // when the file is read and another when the operator leaves the box.
 inline uint16_t NaruchUOFromItem(int item) { return uint16_t(item * 3 + 10); }

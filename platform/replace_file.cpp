@@ -1,8 +1,10 @@
 #include "platform/replace_file.h"
 
+#include <cctype>
 #include <cerrno>
 #include <cstring>
 
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -64,6 +66,25 @@ bool ReplaceFile(const std::string& path, const void* data, size_t n, std::strin
     ::close(dfd);
   }
   return true;
+}
+
+void RemoveStaleTemporaries(const std::string& path) {
+  const auto slash = path.rfind('/');
+  const std::string prefix = (slash == std::string::npos ? path : path.substr(slash + 1)) + ".";
+  const std::string dir = DirectoryOf(path);
+  DIR* d = ::opendir(dir.c_str());
+  if (!d) return;
+  while (const dirent* e = ::readdir(d)) {
+    const std::string name = e->d_name;
+    if (name.size() != prefix.size() + 6 || name.compare(0, prefix.size(), prefix) != 0) continue;
+    bool made = true;  // mkstemp's six letters and digits
+    for (size_t k = prefix.size(); k < name.size(); ++k)
+      made = made && std::isalnum(static_cast<unsigned char>(name[k]));
+    struct stat st {};
+    const std::string full = dir + "/" + name;
+    if (made && ::lstat(full.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(full.c_str());
+  }
+  ::closedir(d);
 }
 
 }  // namespace platform

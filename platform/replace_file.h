@@ -15,4 +15,9 @@ namespace platform {
 // them; where it cannot (vfat, some network mounts) the file is written anyway.
 bool ReplaceFile(const std::string& path, const void* data, size_t n, std::string* error);
 
+// Removes what writers killed in the middle of a replacement left beside
+// `path`: its temporary files ("<name>.XXXXXX"). Only for a file that no
+// other process may be replacing at the time.
+void RemoveStaleTemporaries(const std::string& path);
+
 }  // namespace platform

@@ -96,11 +96,14 @@ void TBuffClient::ClearAllRegistrations(std::mutex& lock) {
   grid_.Fill(s);
 }
 
-bool TBuffClient::DeleteRegistration(std::mutex& lock, uint16_t index) {
+bool TBuffClient::DeleteRegistration(std::mutex& lock, uint16_t index,
+                                     std::optional<devlink::ConsoleNumber> expected) {
   console::GridSnapshot s;
   {
     Lock hold(lock);
     if (!table_.Valid(index)) return false;
+    const devlink::ClientRecord& r = table_[index];
+    if (expected && !(r.inUse && devlink::NumberOf(r) == *expected)) return false;
     FreeRecord(table_[index]);
     table_.Touch();
     s = Snapshot();

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <mutex>
+#include <optional>
 #include <string>
 
 #include "console/device_grid.h"
@@ -44,10 +45,17 @@ class TBuffClient {
 
   // Why the registry file must not be written in this run; empty when it may
   // be. Set when a file that could not be loaded whole could not be kept under
-  // a second name either: a write would replace every device's keys with what
-  // was loaded. Front-end thread only.
-  const std::string& WriteRefusal() const { return writeRefusal_; }
-  void RefuseWrites(std::string why) { writeRefusal_ = std::move(why); }
+  // a second name either, since a write would replace every device's keys with
+  // what was loaded, and in a second copy of the server, whose table is not
+  // the registry's. The first reason stays. Any thread.
+  std::string WriteRefusal() const {
+    std::lock_guard<std::mutex> g(refusalGuard_);
+    return writeRefusal_;
+  }
+  void RefuseWrites(std::string why) {
+    std::lock_guard<std::mutex> g(refusalGuard_);
+    if (writeRefusal_.empty()) writeRefusal_ = std::move(why);
+  }
 
   // Fills the grid from the table.
   void RefreshTable(std::mutex& lock);
@@ -60,8 +68,10 @@ class TBuffClient {
   // Frees every record, then fills the grid.
   void ClearAllRegistrations(std::mutex& lock);
   // Frees record `index`, then fills and sorts the grid. False, changing
-  // nothing, for an index beyond the table.
-  bool DeleteRegistration(std::mutex& lock, uint16_t index);
+  // nothing, for an index beyond the table, or when `expected` is given and
+  // the record is no longer a registered device with that number.
+  bool DeleteRegistration(std::mutex& lock, uint16_t index,
+                          std::optional<devlink::ConsoleNumber> expected = {});
 
  private:
   // Copies what the grid shows; the caller holds Lock.
@@ -70,6 +80,7 @@ class TBuffClient {
   devlink::ClientTable table_;
   uint16_t lastFree_ = 0;
   console::DeviceGrid grid_;
+  mutable std::mutex refusalGuard_;
   std::string writeRefusal_;
 };
 

@@ -70,8 +70,11 @@ bool CopyFile(const std::string& path, const std::string& keep) {
     if (!ok) break;
   }
   ok = ok && ::fsync(out) == 0;
-  const int e = errno;
-  ok = ::close(out) == 0 && ok;
+  int e = errno;
+  if (::close(out) != 0 && ok) {
+    ok = false;
+    e = errno;
+  }
   ::close(in);
   if (!ok) {
     ::unlink(keep.c_str());
@@ -91,14 +94,21 @@ void KeepOriginal(TBuffClient& store, const std::string& path, console::MessageS
   std::string keep = path + ".bad-" + stamp;
   for (int k = 1; ::access(keep.c_str(), F_OK) == 0; ++k)
     keep = path + ".bad-" + stamp + "-" + std::to_string(k);
-  if (::link(path.c_str(), keep.c_str()) == 0 || CopyFile(path, keep)) {
+  if (::link(path.c_str(), keep.c_str()) == 0) {
     sink.Message("Файл \"" + path + "\" сохранён без изменений как \"" + keep + "\".");
     return;
   }
+  const int linkError = errno;
+  if (CopyFile(path, keep)) {
+    sink.Message("Файл \"" + path + "\" сохранён без изменений как \"" + keep + "\".");
+    return;
+  }
+  const int copyError = errno;
   const std::string why = "Файл реестра \"" + path +
                           "\" не загружен целиком, и сохранить его как \"" + keep +
-                          "\" не удалось: " + std::strerror(errno) +
-                          ". Запись реестра запрещена до перезапуска программы.";
+                          "\" не удалось (ссылка: " + std::strerror(linkError) +
+                          "; копия: " + std::strerror(copyError) +
+                          "). Запись реестра запрещена до перезапуска программы.";
   store.RefuseWrites(why);
   sink.Message(why);
 }
@@ -184,8 +194,8 @@ bool LoadNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
 
 bool SaveNdx(TBuffClient& store, std::mutex& lock, const std::string& path,
              console::MessageSink& sink, SaveTimings* timings) {
-  if (!store.WriteRefusal().empty()) {
-    sink.Message(store.WriteRefusal());
+  if (const std::string refusal = store.WriteRefusal(); !refusal.empty()) {
+    sink.Message(refusal);
     return false;
   }
   const auto start = Clock::now();

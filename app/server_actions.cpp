@@ -1,0 +1,147 @@
+// The operator's actions on the running server, one implementation for every
+// front end: registration, the registry, one device, the traffic trace and
+// the settings.
+#include <thread>
+
+#include "app/server.h"
+#include "armlink/commands.h"
+#include "armlink/port_rename.h"
+#include "console/line_format.h"
+#include "platform/process_runner.h"
+#include "registry/registration_export.h"
+
+namespace app {
+
+namespace {
+
+std::string NumberText(const devlink::ConsoleNumber& n) {
+  return console::Format("%d/%d/%d", n.n1, n.n2, n.n3);
+}
+
+}  // namespace
+
+// ---- registration
+
+void Server::OpenRegistrationAll() { registration_.OpenAll(); }
+
+void Server::OpenRegistrationOne(devlink::ConsoleNumber n) { registration_.OpenOne(n); }
+
+void Server::CloseRegistration() { registration_.Close(); }
+
+void Server::AllowDeleteOne(bool on) {
+  if (on) registration_.AllowDeleteOne();
+  else timers_.deleteOneAllowed = false;
+}
+
+// ---- the registry
+
+void Server::DeleteAllRegistrations() { store_.ClearAllRegistrations(link_->Lock); }
+
+void Server::ClearUnusedRecords() { store_.ClearUnused(link_->Lock); }
+
+registry::NdxCompare Server::CompareRegistry() {
+  return registry::CompareNdx(store_, link_->Lock, NdxPath(), sink_);
+}
+
+void Server::LoadRegistry() {
+  // A save under way must not write the table that the load is replacing.
+  WaitForSaves();
+  registry::LoadNdx(store_, link_->Lock, NdxPath(), sink_);
+}
+
+bool Server::ExportRegistered() {
+  return registry::ExportRegistrationObj(store_.Grid(), store_.TableLength(link_->Lock),
+                                         cfg_.dataDir + "/RegistrationObj.txt", sink_);
+}
+
+// ---- one device
+
+bool Server::Holds(const DeviceRef& d) {
+  const devlink::ClientTable& t = link_->table;
+  if (t.Valid(d.index) && t[d.index].inUse && devlink::NumberOf(t[d.index]) == d.number)
+    return true;
+  sink_.Message("Прибор Пульт.N=" + NumberText(d.number) + " больше не в строке N стр. " +
+                std::to_string(d.index) + ": действие не выполнено.");
+  return false;
+}
+
+bool Server::DeleteRegistration(const DeviceRef& d) {
+  if (store_.DeleteRegistration(link_->Lock, d.index, d.number)) {
+    timers_.deleteOneAllowed = false;
+    return true;
+  }
+  std::lock_guard<std::mutex> lock(link_->Lock);
+  Holds(d);  // says why
+  return false;
+}
+
+bool Server::ServiceRequest(const DeviceRef& d, int kind) {
+  bool queued = false;
+  {
+    std::lock_guard<std::mutex> lock(link_->Lock);
+    if (!Holds(d)) return false;
+    if (kind == 5) link_->table[d.index].switchedOff = 1;
+    if (kind == 6) link_->table[d.index].switchedOff = 0;
+    queued = armlink::ServiceRequest(*link_, channel_, d.index, kind);
+  }
+  if (!queued) sink_.Message("Запрос Пульт.N=" + NumberText(d.number) + " не поставлен в очередь.");
+  store_.RefreshRow(link_->Lock, d.index, sink_);
+  return queued;
+}
+
+bool Server::SwitchOff(const DeviceRef& d) { return ServiceRequest(d, 5); }
+
+bool Server::SwitchOn(const DeviceRef& d) { return ServiceRequest(d, 6); }
+
+bool Server::PermitSubstitution(const DeviceRef& d) {
+  std::lock_guard<std::mutex> lock(link_->Lock);
+  if (!Holds(d)) return false;
+  link_->table[d.index].substPermit = 1;
+  return true;
+}
+
+bool Server::SetTrafficFilter(const DeviceRef& d) {
+  {
+    std::lock_guard<std::mutex> lock(link_->Lock);
+    if (!Holds(d)) return false;
+  }
+  settings_.GlFiltrNStruct = d.index;
+  settings_.GlFiltrNPult.Store(d.number);
+  return true;
+}
+
+// ---- the traffic trace
+
+void Server::TraceStart() {
+  settings_.GlTraficRun = true;
+  if (timers_.autoStop) timers_.StartFiveMinutes();
+}
+
+// ---- settings
+
+void Server::EditSettings(console::Form1Settings f, console::Form1Control control) {
+  console::ApplyControl(control, f, settings_);
+  form1_ = std::move(f);
+}
+
+void Server::ChangeWorkstationPort(int nnPort) {
+  if (nnPort < 0 || nnPort > 7 || secondCopy_) return;
+  // The worker reads the port outside Lock: it stops around the change.
+  if (comWorker_) comWorker_->Stop();
+  ClosePort();
+  form1_.NnPort = nnPort;
+  OpenPort();
+  if (comWorker_) comWorker_->Start();
+}
+
+void Server::RenameWorkstationEnd(int portArm) {
+  if (portArm < 0 || portArm > 14) return;
+  form1_.PortArm = portArm;
+  const std::string armPort = "COM" + std::to_string(portArm + 1);
+  const std::vector<std::string> command = armlink::RenameCommand(cfg_.exeDir, PortName(), armPort);
+  sink_.DebugLine(armlink::RenameCommandLine(cfg_.exeDir, PortName(), armPort));
+  std::string why;
+  if (!platform::RunDetached(command, cfg_.exeDir, &why)) sink_.DebugLine(why);
+}
+
+}  // namespace app
