@@ -12,6 +12,9 @@
 #include "app/line_writer.h"
 #include "app/options.h"
 #include "app/server.h"
+#ifdef RELAY_HAS_CONSOLE
+#include "console/gui/console_app.h"
+#endif
 
 namespace {
 
@@ -58,8 +61,16 @@ int main(int argc, char** argv) {
     std::fputs(app::kUsage, stdout);
     return 0;
   }
+#ifdef RELAY_HAS_CONSOLE
+  if (!opts->headless && !console::gui::DisplayAvailable()) {
+    std::fputs("relay-server: нет дисплея для окна оператора; без окон запустите "
+               "relay-server --headless\n", stderr);
+    return 1;
+  }
+#else
   if (!opts->headless)
     std::fputs("relay-server: в этой сборке нет окна оператора; работа без окон\n", stderr);
+#endif
 
   std::string exeDir, baseName;
   ExecutableParts(exeDir, baseName);
@@ -69,10 +80,6 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  std::signal(SIGINT, OnSignal);
-  std::signal(SIGTERM, OnSignal);
-  std::signal(SIGPIPE, SIG_IGN);
-
   app::ServerConfig cfg;
   cfg.dataDir = dataDir;
   cfg.baseName = baseName;
@@ -80,6 +87,13 @@ int main(int argc, char** argv) {
   cfg.portsDir = opts->portsDir;
   cfg.tickMs = opts->tickMs;
   cfg.trace = opts->trace;
+#ifdef RELAY_HAS_CONSOLE
+  if (!opts->headless) return console::gui::RunConsole(argc, argv, cfg);
+#endif
+
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
+  std::signal(SIGPIPE, SIG_IGN);
   app::Server server(cfg);
   // Lines reach standard output from a thread of their own from the start, so
   // the main tick never waits for the reader.

@@ -35,7 +35,8 @@ Server::Server(ServerConfig config)
 
 Server::~Server() { Stop(); }
 
-bool Server::Start(std::string* error) {
+bool Server::LoadSettings(std::string* error) {
+  if (link_) return true;
   std::string why;
   // The data folder is one server's: a copy that finds its lock held is a
   // second copy, whatever port it was given.
@@ -78,12 +79,20 @@ bool Server::Start(std::string* error) {
     std::lock_guard<std::mutex> g(rowsMutex_);
     rows_.push_back(i);
   };
+  return true;
+}
+
+bool Server::Start(std::string* error) {
+  if (started_) return true;
+  if (!LoadSettings(error)) return false;
   if (secondCopy_) store_.RefuseWrites(kSecondCopyRefusal);
   registry::LoadNdx(store_, link_->Lock, NdxPath(), sink_);
   saver_ = std::make_unique<registry::RegistrySaver>(store_, link_->Lock, NdxPath(), sink_);
   // A port held by another process means another server; one that does not
   // exist is only a port failure.
-  const auto held = [this] { return !OpenPort() && port_.LastError() == platform::TermiosPort::OpenError::kBusy; };
+  const auto held = [this] {
+    return !OpenPort() && port_.LastError() == platform::TermiosPort::OpenError::kBusy;
+  };
   if (!secondCopy_) secondCopy_ = held();
   if (!secondCopy_) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
@@ -149,6 +158,18 @@ void Server::Stop() {
   if (!settings_.GlRegPermanent) registry::SaveNdx(store_, link_->Lock, NdxPath(), sink_);
   for (auto& u : udp_) u->Stop();
   dataLock_.Release();
+}
+
+Server::Geometry Server::WindowGeometry(const std::string& section, Geometry d) const {
+  return {ini_.GetInt(section, "Left", d.left), ini_.GetInt(section, "Top", d.top),
+          ini_.GetInt(section, "Width", d.width), ini_.GetInt(section, "Height", d.height)};
+}
+
+void Server::SetWindowGeometry(const std::string& section, const Geometry& g) {
+  ini_.SetInt(section, "Left", g.left);
+  ini_.SetInt(section, "Top", g.top);
+  ini_.SetInt(section, "Width", g.width);
+  ini_.SetInt(section, "Height", g.height);
 }
 
 bool Server::WriteSettings() {

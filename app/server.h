@@ -19,6 +19,7 @@
 #include "armlink/com_worker.h"
 #include "console/console_settings.h"
 #include "console/console_timers.h"
+#include "console/device_grid.h"
 #include "console/main_tick.h"
 #include "console/message_sink.h"
 #include "console/settings_file.h"
@@ -49,23 +50,20 @@ struct ServerConfig {
   bool trace = false;
 };
 
-// The device a grid row showed when the operator chose an action on it. The
-// action is carried out only while the record still holds that device: rows
-// move and change while a question is on the screen.
-struct DeviceRef {
-  uint16_t index = 0;
-  devlink::ConsoleNumber number;
-};
+using console::DeviceRef;
 
 class Server {
  public:
   explicit Server(ServerConfig config);
   ~Server();
 
-  // Start-up in its fixed order: data folder lock, settings, registry,
+  // The first steps of the start, which a window needs before it shows:
+  // the data folder's lock (a second copy when another server holds it) and
+  // the settings file. False with the reason when the settings are unusable.
+  bool LoadSettings(std::string* error);
+  // Start-up in its fixed order: settings (when not loaded yet), registry,
   // workstation port, UDP servers, device worker, workstation worker; the
-  // tick runs from the first FrontEndWork. False with the reason when the
-  // settings are unusable. A second copy stops after the port.
+  // tick runs from the first FrontEndWork. A second copy stops after the port.
   bool Start(std::string* error);
   // True when another server runs on this data folder or holds the
   // workstation port. Such a copy serves no device and writes no registry.
@@ -133,6 +131,13 @@ class Server {
   void EditSettings(console::Form1Settings f, console::Form1Control control);
   // Writes the settings file; false with the reason as a message.
   bool WriteSettings();
+  // A window's geometry from its section of the settings file ("Help_1",
+  // "frmMain" and so on), each value defaulted; and back, for the next write.
+  struct Geometry {
+    int left, top, width, height;
+  };
+  Geometry WindowGeometry(const std::string& section, Geometry defaults) const;
+  void SetWindowGeometry(const std::string& section, const Geometry& g);
   // Binds the three UDP servers anew from the settings.
   void ApplyNetwork();
   // "Виртуальный порт": the port closed and opened under its new name.

@@ -205,4 +205,16 @@ bool DeviceGrid::Sort(int column, bool ascending) {
   return true;
 }
 
+RowDevice DeviceOfRow(const DeviceGrid& g, size_t row, DeviceRef* out) {
+  if (row == 0 || row >= g.RowCount()) return RowDevice::kEmpty;
+  const std::string& number = g.Cell(row, DeviceGrid::kNumberColumn);
+  if (number.empty() || g.Cell(row, DeviceGrid::kIpColumn).empty()) return RowDevice::kEmpty;
+  const int index = ToIntDef(g.Cell(row, DeviceGrid::kIndexColumn), -1);
+  if (index < 0 || index > 0xFFFF) return RowDevice::kBadIndex;
+  out->index = uint16_t(index);
+  out->number = {uint8_t(NumberKey(number) >> 16), uint8_t(NumberKey(number) >> 8),
+                 uint8_t(NumberKey(number))};
+  return RowDevice::kDevice;
+}
+
 }  // namespace console

@@ -114,4 +114,20 @@ class DeviceGrid {
 // anything else `def`.
 int ToIntDef(std::string_view s, int def);
 
+// The device a grid row showed when the operator chose an action on it. The
+// action is carried out only while the record still holds that device: rows
+// move and change while a question is on the screen.
+struct DeviceRef {
+  uint16_t index = 0;
+  ConsoleNumber number;
+};
+
+enum class RowDevice {
+  kEmpty,     // "Пультовой N" or "IP Адрес" empty (or no such row)
+  kBadIndex,  // "N стр." is not a client index
+  kDevice,
+};
+// What data row `row` shows; `out` is set for kDevice.
+RowDevice DeviceOfRow(const DeviceGrid& g, size_t row, DeviceRef* out);
+
 }  // namespace console

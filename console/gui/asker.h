@@ -1,0 +1,33 @@
+// Questions and notices to the operator. The window asks through an Asker,
+// so tests can answer in its place.
+#pragma once
+
+#include <QString>
+#include <memory>
+
+class QMessageBox;
+class QWidget;
+
+namespace console::gui {
+
+class Asker {
+ public:
+  virtual ~Asker() = default;
+  // A Yes/No question; true only for Yes.
+  virtual bool Ask(QWidget* parent, const QString& caption, const QString& text) = 0;
+  // A notice with one button.
+  virtual void Notice(QWidget* parent, const QString& caption, const QString& text) = 0;
+};
+
+// The real boxes, modal.
+class BoxAsker final : public Asker {
+ public:
+  bool Ask(QWidget* parent, const QString& caption, const QString& text) override;
+  void Notice(QWidget* parent, const QString& caption, const QString& text) override;
+};
+
+// A question box with the buttons "Да" and "Нет"; Escape means "Нет".
+std::unique_ptr<QMessageBox> MakeQuestionBox(QWidget* parent, const QString& caption,
+                                             const QString& text);
+
+}  // namespace console::gui

@@ -1,0 +1,73 @@
+// Renders the console's main window, one PNG per tab, for docs/: the window
+// over a real server on the given data folder, as an operator sees it.
+//   console_screenshots --data-dir DIR --ports-dir DIR --out DIR
+#include <QApplication>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QTabWidget>
+#include <cstdio>
+#include <string>
+
+#include "app/server.h"
+#include "console/gui/asker.h"
+#include "console/gui/main_window.h"
+
+namespace {
+
+// Answers every question with Yes: the pictures need no operator.
+class YesAsker final : public console::gui::Asker {
+ public:
+  bool Ask(QWidget*, const QString&, const QString&) override { return true; }
+  void Notice(QWidget*, const QString&, const QString&) override {}
+};
+
+void Settle(int ms) {
+  QElapsedTimer t;
+  t.start();
+  while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  QApplication app(argc, argv);
+  app::ServerConfig cfg;
+  QString out = "docs";
+  for (int k = 1; k + 1 < argc; k += 2) {
+    const std::string flag = argv[k];
+    if (flag == "--data-dir") cfg.dataDir = argv[k + 1];
+    else if (flag == "--ports-dir") cfg.portsDir = argv[k + 1];
+    else if (flag == "--out") out = argv[k + 1];
+  }
+  if (cfg.dataDir.empty()) {
+    std::fputs("usage: console_screenshots --data-dir DIR [--ports-dir DIR] [--out DIR]\n", stderr);
+    return 2;
+  }
+  app::Server server(cfg);
+  std::string error;
+  if (!server.LoadSettings(&error)) {
+    std::fprintf(stderr, "console_screenshots: %s\n", error.c_str());
+    return 1;
+  }
+  YesAsker asker;
+  console::gui::MainWindow window(server, asker);
+  window.show();
+  Settle(1500);  // start-up, then the window goes to the tray
+  window.ShowFromTray();
+  Settle(300);
+  QDir().mkpath(out);
+  auto* tabs = window.findChild<QTabWidget*>("PageControl1");
+  const char* names[] = {"traffic", "service", "debug", "registration", "settings"};
+  for (int k = 0; k < 5; ++k) {
+    tabs->setCurrentIndex(k);
+    Settle(200);
+    const QString file = out + "/console-" + names[k] + ".png";
+    if (!window.grab().save(file)) {
+      std::fprintf(stderr, "console_screenshots: cannot write %s\n", file.toUtf8().constData());
+      return 1;
+    }
+    std::printf("%s\n", file.toUtf8().constData());
+  }
+  window.Shutdown(false);
+  return 0;
+}
