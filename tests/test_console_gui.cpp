@@ -1,0 +1,722 @@
+// The operator console driven by its controls' names, offscreen, over a real
+// server on a temporary data folder with loopback ports and a socat pair.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QCheckBox>
+#include <QComboBox>
+#include <QGroupBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QRegularExpression>
+#include <QTabWidget>
+#include <QTableView>
+#include <QKeySequence>
+#include <QTest>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <deque>
+#include <fcntl.h>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <unistd.h>
+#include <utility>
+#include <vector>
+
+#include "app/server.h"
+#include "console/gui/asker.h"
+#include "console/gui/device_table_model.h"
+#include "console/gui/main_window.h"
+#include "tests/support/child_process.h"
+#include "tests/support/socat_pair.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using console::gui::MainWindow;
+
+const std::string kBin = RELAY_BIN_DIR;
+constexpr size_t kRecordBytes = 3166;
+
+// Answers questions from a script; No when the script is exhausted.
+class ScriptedAsker final : public console::gui::Asker {
+ public:
+  std::deque<bool> answers;
+  std::vector<QString> asked;    // caption + "|" + text
+  std::vector<QString> notices;
+  std::function<void()> whileAsking;  // runs while the question is on the screen
+
+  bool Ask(QWidget*, const QString& caption, const QString& text) override {
+    asked.push_back(caption + "|" + text);
+    if (whileAsking) std::exchange(whileAsking, nullptr)();
+    if (answers.empty()) return false;
+    const bool a = answers.front();
+    answers.pop_front();
+    return a;
+  }
+  void Notice(QWidget*, const QString& caption, const QString& text) override {
+    notices.push_back(caption + "|" + text);
+  }
+};
+
+// Types `text` into `w` key by key, letters of any alphabet included (the
+// test library's own typing takes ASCII only).
+void Type(QWidget* w, const QString& text) {
+  for (const QChar ch : text) {
+    const int key = ch.unicode() < 0x80 ? QKeySequence(QString(ch))[0].key() : Qt::Key_unknown;
+    QKeyEvent press(QEvent::KeyPress, key, Qt::NoModifier, QString(ch));
+    QKeyEvent release(QEvent::KeyRelease, key, Qt::NoModifier, QString(ch));
+    QApplication::sendEvent(w, &press);
+    QApplication::sendEvent(w, &release);
+  }
+}
+
+std::string ReadFile(const std::string& path) {
+  std::ifstream f(path, std::ios::binary);
+  std::ostringstream s;
+  s << f.rdbuf();
+  return s.str();
+}
+
+class Console : public ::testing::Test {
+ protected:
+  testsupport::TempDir dir;
+  std::string ports = dir.File("ports");
+  std::unique_ptr<testsupport::SocatPair> pair;
+  unsigned short port = testsupport::FreeUdpPort();
+  std::unique_ptr<app::Server> server;
+  ScriptedAsker asker;
+  std::unique_ptr<MainWindow> window;
+
+  void SetUp() override {
+    ::mkdir(ports.c_str(), 0755);
+    pair = std::make_unique<testsupport::SocatPair>(ports);
+  }
+  void TearDown() override {
+    if (window) window->Shutdown(false);
+    window.reset();
+    server.reset();
+  }
+
+  std::string Ndx() const { return dir.File("relay-server.ndx"); }
+  std::string Ini() const { return dir.File("relay-server.ini"); }
+
+  void WriteSettings(const std::string& extra = "") {
+    testsupport::WriteFile(Ini(), "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
+                                      std::to_string(port) + "\r\n" + extra);
+  }
+
+  void MakeRegistry(int devices) {
+    ASSERT_EQ(testsupport::ChildProcess(kBin + "/devsim",
+                                        {"--make-ndx", Ndx(), "--devices", std::to_string(devices),
+                                         "--first", "1/0/1", "--port", "4001"})
+                  .Wait(10s),
+              0);
+  }
+
+  // The server and its window, shown: the start-up runs.
+  void Open(const std::string& dataDir = "") {
+    app::ServerConfig cfg;
+    cfg.dataDir = dataDir.empty() ? dir.Path() : dataDir;
+    cfg.portsDir = ports;
+    cfg.tickMs = 10;
+    server = std::make_unique<app::Server>(cfg);
+    std::string error;
+    ASSERT_TRUE(server->LoadSettings(&error)) << error;
+    window = std::make_unique<MainWindow>(*server, asker);
+    window->show();
+    window->Poll();
+  }
+
+  template <typename T>
+  T* W(const char* name) {
+    T* w = window->findChild<T*>(name);
+    EXPECT_NE(w, nullptr) << name;
+    return w;
+  }
+  QAction* A(const char* name) { return W<QAction>(name); }
+
+  QString MemoText() {
+    window->Poll();
+    return W<QPlainTextEdit>("Memo1")->toPlainText();
+  }
+
+  devlink::ClientRecord Record(size_t i) {
+    std::lock_guard<std::mutex> lock(server->Link().Lock);
+    return server->Store().Table()[i];
+  }
+
+  // Model row showing client index `index`, or -1.
+  int RowOf(int index) {
+    auto* view = W<QTableView>("StringGridIpAdr");
+    for (int r = 0; r < view->model()->rowCount(); ++r)
+      if (view->model()->index(r, 3).data().toString() == QString::number(index)) return r;
+    return -1;
+  }
+
+  // Waits while events run until `done` holds.
+  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+    const auto end = std::chrono::steady_clock::now() + limit;
+    while (!done()) {
+      if (std::chrono::steady_clock::now() > end) return false;
+      QTest::qWait(10);
+    }
+    return true;
+  }
+};
+
+// ---- start-up, defaults and the window ----------------------------------------
+
+TEST_F(Console, DefaultsWithoutASettingsFile) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_EQ(window->width(), MainWindow::kWidth);
+  auto* tabs = W<QTabWidget>("PageControl1");
+  ASSERT_EQ(tabs->count(), 6);
+  const QStringList titles = {"Трафик", "Обслуживание", "Отладка", "Регистрация", "Настройки",
+                              "SurGard"};
+  for (int k = 0; k < 6; ++k) EXPECT_EQ(tabs->tabText(k), titles[k]);
+  EXPECT_FALSE(tabs->isTabVisible(5)) << "the SurGard tab stays hidden";
+
+  EXPECT_TRUE(W<QCheckBox>("SetKarta_11")->isChecked());
+  EXPECT_FALSE(W<QCheckBox>("SetKarta_22")->isChecked());
+  EXPECT_FALSE(W<QCheckBox>("GSM_Modem")->isChecked());
+  EXPECT_EQ(W<QComboBox>("IpAdrrServ_1")->currentText(), "0.0.0.0");
+  EXPECT_EQ(W<QLineEdit>("EditPortServ1")->text(), "5000");
+  EXPECT_TRUE(W<QCheckBox>("CheckBox_Internet")->isChecked());
+  EXPECT_FALSE(W<QCheckBox>("CheckPOVTORTLG")->isChecked());
+  EXPECT_EQ(W<QComboBox>("BoxNPovtor")->currentText(), " 2 повтора");
+  EXPECT_EQ(W<QComboBox>("BoxTimePovtor")->currentText(), " 10 сек.");
+  const console::ConsoleSettings& s = server->Settings();
+  EXPECT_EQ(s.GlNaruchUO, 10);
+  EXPECT_EQ(s.GlNPovtor, 3);
+  EXPECT_EQ(s.GlTimePovtor, 15);
+  EXPECT_EQ(s.GlTraficLines, 999);
+  EXPECT_EQ(W<QLineEdit>("Edit2")->text(), "999");
+  EXPECT_FALSE(s.GlTraficRun);
+  EXPECT_TRUE(W<QPushButton>("ButtonStop")->isChecked());
+  EXPECT_TRUE(W<QCheckBox>("CheckOutEthern")->isChecked());
+  EXPECT_TRUE(W<QCheckBox>("CheckDopFunc")->isChecked());
+  EXPECT_FALSE(W<QCheckBox>("CheckBox3")->isChecked());
+  EXPECT_FALSE(W<QLabel>("LabelRegPermanent")->isVisibleTo(window.get()));
+  EXPECT_TRUE(W<QLabel>("LabelVersion")->text().startsWith(" Версия "));
+  EXPECT_EQ(W<QLabel>("LabelGrid")->text(), "Зарегистрированные приборы");
+  EXPECT_TRUE(MemoText().contains("CNCB0 - Успешно открыт."));
+}
+
+TEST_F(Console, WidthStaysAndTheWindowGoesToTheTrayOrMinimises) {
+  WriteSettings("Left=40\r\nTop=50\r\nHeight=420\r\n");
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_EQ(window->height(), 420);
+  window->resize(1200, 500);
+  QTest::qWait(20);
+  EXPECT_EQ(window->width(), MainWindow::kWidth);
+  // Offscreen there is no tray: the window is minimised, never hidden for good.
+  ASSERT_FALSE(window->TrayAvailable());
+  EXPECT_TRUE(WaitFor([&] { return window->isMinimized(); }, 2s));
+  EXPECT_TRUE(window->isVisible());
+  window->ShowFromTray();
+  EXPECT_FALSE(window->isMinimized());
+  // A restore does not start anything again.
+  EXPECT_EQ(MemoText().count("CNCB0 - Успешно открыт."), 1);
+}
+
+TEST_F(Console, ClosingWithNoKeepsEverythingWithYesWritesBothFiles) {
+  WriteSettings();
+  MakeRegistry(3);
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ::unlink(Ndx().c_str());
+  ::unlink(Ini().c_str());
+  asker.answers = {false};
+  EXPECT_FALSE(window->close());
+  ASSERT_EQ(asker.asked.size(), 1u);
+  EXPECT_EQ(asker.asked[0],
+            "Сервер-ретранслятор|Внимание - связь с приборами будет нарушена! Исполнить?");
+  EXPECT_TRUE(server->Running());
+  EXPECT_FALSE(window->ShutDown());
+
+  asker.answers = {true};
+  EXPECT_TRUE(window->close());
+  EXPECT_FALSE(server->Running());
+  EXPECT_EQ(ReadFile(Ndx()).size(), 3 * kRecordBytes);
+  const std::string ini = ReadFile(Ini());
+  EXPECT_NE(ini.find("EditPortServ1=" + std::to_string(port)), std::string::npos) << ini;
+  EXPECT_NE(ini.find("Width=985"), std::string::npos) << ini;
+}
+
+TEST_F(Console, TheRealQuestionBoxSaysDaAndNetAndEscapeIsNo) {
+  auto box = console::gui::MakeQuestionBox(nullptr, "Заголовок", "Исполнить?");
+  EXPECT_EQ(box->windowTitle(), "Заголовок");
+  EXPECT_EQ(box->text(), "Исполнить?");
+  QStringList texts;
+  for (QAbstractButton* b : box->buttons()) texts << b->text();
+  texts.sort();
+  EXPECT_EQ(texts, (QStringList{"Да", "Нет"}));
+  ASSERT_NE(box->escapeButton(), nullptr);
+  EXPECT_EQ(box->escapeButton()->text(), "Нет");
+  QTimer::singleShot(0, box.get(), [&] { QTest::keyClick(box.get(), Qt::Key_Escape); });
+  box->exec();
+  EXPECT_EQ(box->clickedButton()->text(), "Нет");
+}
+
+// ---- tab "Настройки" ----------------------------------------------------------------
+
+struct LockCase {
+  bool editing, repeat, internet;
+};
+
+class EditLock : public Console, public ::testing::WithParamInterface<LockCase> {};
+
+TEST_P(EditLock, EnablesTheSettingsByTheirRules) {
+  const LockCase c = GetParam();
+  WriteSettings(std::string("CheckPOVTORTLG=") + (c.repeat ? "1" : "0") +
+                "\r\nCheckBox_Internet=" + (c.internet ? "1" : "0") + "\r\n");
+  ASSERT_NO_FATAL_FAILURE(Open());
+  W<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  W<QCheckBox>("VklRedParam")->setChecked(c.editing);
+  for (const char* name : {"EditPortServ1", "IpPortApply", "SpeedButton9", "ComboBox1",
+                           "CheckBox_Internet", "CheckDopFunc", "SetKarta_22"})
+    EXPECT_EQ(W<QWidget>(name)->isEnabled(), c.editing) << name;
+  for (const char* name : {"BoxNPovtor", "BoxTimePovtor", "LabelNPovtor"})
+    EXPECT_EQ(W<QWidget>(name)->isEnabled(), c.editing && c.repeat) << name;
+  EXPECT_EQ(W<QWidget>("CheckAvarOrvane")->isEnabled(), c.editing && c.internet);
+  EXPECT_EQ(W<QCheckBox>("CheckAvarOrvane")->isChecked(), c.internet)
+      << "without the check there is no blocking";
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, EditLock,
+                         ::testing::Values(LockCase{false, true, true}, LockCase{true, false, true},
+                                           LockCase{true, true, false}, LockCase{true, true, true}),
+                         [](const auto& info) {
+                           const LockCase& c = info.param;
+                           return std::string(c.editing ? "Editing" : "Locked") +
+                                  (c.repeat ? "Repeat" : "NoRepeat") +
+                                  (c.internet ? "Internet" : "NoInternet");
+                         });
+
+TEST_F(Console, InterfacesAndGatewaysShowByTheirBoxes) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  W<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  W<QCheckBox>("VklRedParam")->setChecked(true);
+  const auto shown = [&](const char* name) { return W<QWidget>(name)->isVisibleTo(window.get()); };
+  EXPECT_TRUE(shown("IpAdrrServ_1"));
+  EXPECT_FALSE(shown("IpAdrrServ_2"));
+  EXPECT_FALSE(shown("GateWay1"));
+  EXPECT_FALSE(shown("LabelGateWay"));
+  W<QCheckBox>("SetKarta_22")->click();
+  W<QCheckBox>("CheckBoxMetric")->click();
+  EXPECT_TRUE(shown("IpAdrrServ_2"));
+  EXPECT_TRUE(shown("EditPortServ2"));
+  EXPECT_TRUE(shown("GateWay1"));
+  EXPECT_TRUE(shown("GateWay2"));
+  EXPECT_FALSE(shown("GateWayGSM")) << "a gateway shows only for an interface in use";
+  EXPECT_TRUE(shown("LabelActive"));
+  EXPECT_TRUE(server->Settings().GlMetricActive);
+  // Switching the internet check off clears the blocking, box and setting.
+  W<QCheckBox>("CheckBox_Internet")->click();
+  EXPECT_FALSE(W<QCheckBox>("CheckAvarOrvane")->isChecked());
+  EXPECT_FALSE(server->Settings().GlAvarInetBlock);
+}
+
+TEST_F(Console, LeavingTheComboBoxesAppliesTheOperatorsFormulas) {
+  WriteSettings("BoxTimePovtor=2\r\n");
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_EQ(server->Settings().GlTimePovtor, 20) << "read from the file: item * 5 + 10";
+  const auto leave = [&](const char* name, int item) {
+    auto* c = W<QComboBox>(name);
+    c->setCurrentIndex(item);
+    QFocusEvent out(QEvent::FocusOut);
+    QApplication::sendEvent(c, &out);
+  };
+  leave("BoxTimePovtor", 2);
+  EXPECT_EQ(server->Settings().GlTimePovtor, 15) << "left by the operator: item * 5 + 5";
+  leave("ComboBoxNaruchUO", 1);
+  EXPECT_EQ(server->Settings().GlNaruchUO, 13);
+  leave("BoxNPovtor", 2);
+  EXPECT_EQ(server->Settings().GlNPovtor, 4);
+  // The file gets the items at the end of the editing.
+  W<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  W<QCheckBox>("VklRedParam")->setChecked(true);
+  W<QCheckBox>("VklRedParam")->setChecked(false);
+  const std::string ini = ReadFile(Ini());
+  EXPECT_NE(ini.find("NaruchUO=1\r\n"), std::string::npos) << ini;
+  EXPECT_NE(ini.find("BoxTimePovtor=2\r\n"), std::string::npos) << ini;
+}
+
+TEST_F(Console, SaveWithTheStateOptionShowsTheWarningPanel) {
+  WriteSettings("CheckSostAvar=1\r\n");
+  ASSERT_NO_FATAL_FAILURE(Open());
+  W<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  W<QCheckBox>("VklRedParam")->setChecked(true);
+  W<QPushButton>("SpeedButton9")->click();
+  auto* panel = W<QWidget>("PanelWarning");
+  EXPECT_TRUE(panel->isVisibleTo(window.get()));
+  QStringList lines;
+  for (QLabel* l : panel->findChildren<QLabel*>()) lines << l->text();
+  EXPECT_TRUE(lines.contains("не будут регистрироваться."));
+  W<QPushButton>("ButtonCloseWarning")->click();
+  EXPECT_FALSE(panel->isVisibleTo(window.get()));
+}
+
+// ---- tab "Регистрация" ----------------------------------------------------------------
+
+struct KeysCase {
+  const char* typed;
+  const char* kept;
+};
+
+class NumberFieldKeys : public Console, public ::testing::WithParamInterface<KeysCase> {};
+
+TEST_P(NumberFieldKeys, KeepOnlyWhatTheRulesAccept) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  auto* field = W<QLineEdit>("EditRegOne");
+  W<QTabWidget>("PageControl1")->setCurrentIndex(3);
+  field->setFocus();
+  Type(field, QString::fromUtf8(GetParam().typed));
+  EXPECT_EQ(field->text(), QString::fromUtf8(GetParam().kept));
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, NumberFieldKeys,
+                         ::testing::Values(KeysCase{"1/123", "1/12"}, KeysCase{"/1", "1"},
+                                           KeysCase{"1/2/3/4", "1/2/34"},
+                                           KeysCase{"1а/b0", "1/0"}, KeysCase{"123", "12"}),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+TEST_F(Console, RegistrationForAllWithYesAndNo) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  W<QRadioButton>("RegOll")->click();
+  EXPECT_FALSE(W<QLineEdit>("EditRegOne")->isVisibleTo(window.get()));
+  asker.answers = {false};
+  W<QCheckBox>("CheckBox3")->click();
+  ASSERT_EQ(asker.asked.size(), 1u);
+  EXPECT_EQ(asker.asked[0],
+            "Сервер-ретранслятор|Внимание - включена регистрация на 5мин.! Исполнить?");
+  EXPECT_FALSE(W<QCheckBox>("CheckBox3")->isChecked());
+  EXPECT_FALSE(server->Settings().GlRegOn);
+
+  asker.answers = {true};
+  W<QCheckBox>("CheckBox3")->click();
+  EXPECT_TRUE(W<QCheckBox>("CheckBox3")->isChecked());
+  EXPECT_TRUE(server->Settings().GlRegOn);
+  EXPECT_FALSE(server->Settings().GlRegOne);
+  // Touching the mode closes it again and writes the registry.
+  W<QRadioButton>("RegOne")->click();
+  EXPECT_FALSE(server->Settings().GlRegOn);
+  EXPECT_FALSE(W<QCheckBox>("CheckBox3")->isChecked());
+  EXPECT_TRUE(WaitFor([&] { return ReadFile(Ndx()).size() > 0; }));
+}
+
+TEST_F(Console, RegistrationOfOneNumberAndNoNeverClearsThePermanentState) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  auto* field = W<QLineEdit>("EditRegOne");
+  field->setText("3/0/7");
+  emit field->editingFinished();
+  asker.answers = {true};
+  W<QCheckBox>("CheckBox3")->click();
+  EXPECT_EQ(asker.asked.back(),
+            "Сервер-ретранслятор|Внимание - включена постоянная регистрация! Исполнить?");
+  EXPECT_TRUE(server->Settings().GlRegOn);
+  EXPECT_TRUE(server->Settings().GlRegOne);
+  EXPECT_TRUE(server->Settings().GlRegNPult.Load() == (devlink::ConsoleNumber{3, 0, 7}));
+  EXPECT_EQ(field->text(), "3/0/7");
+
+  W<QCheckBox>("CheckBox3")->click();  // off
+  server->Settings().GlRegPermanent = true;
+  asker.answers = {false};
+  W<QCheckBox>("CheckBox3")->click();
+  EXPECT_FALSE(server->Settings().GlRegOn);
+  EXPECT_TRUE(server->Settings().GlRegPermanent);
+}
+
+// ---- tab "Трафик" -----------------------------------------------------------------
+
+struct CapCase {
+  const char* typed;
+  const char* shown;
+  int cap;
+};
+
+class TrafficCap : public Console, public ::testing::WithParamInterface<CapCase> {};
+
+TEST_P(TrafficCap, IsClampedAndShownAsApplied) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  auto* edit = W<QLineEdit>("Edit2");
+  edit->clear();
+  edit->setFocus();
+  Type(edit, QString::fromUtf8(GetParam().typed));
+  QTest::keyClick(edit, Qt::Key_Return);
+  EXPECT_EQ(edit->text(), QString::fromUtf8(GetParam().shown));
+  EXPECT_EQ(server->Settings().GlTraficLines, GetParam().cap);
+  EXPECT_EQ(W<QPlainTextEdit>("MemoTrafic")->maximumBlockCount(), GetParam().cap + 1);
+}
+
+INSTANTIATE_TEST_SUITE_P(Cases, TrafficCap,
+                         ::testing::Values(CapCase{"70000", "65535", 65535},
+                                           CapCase{"123456", "12345", 12345},
+                                           CapCase{"0", "1", 1}, CapCase{"", "200", 200},
+                                           CapCase{"5x0", "50", 50}),
+                         [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+TEST_F(Console, TraceLinesReachTheTrafficWindowAndLoweringTheCapTrimsIt) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  W<QPushButton>("ButtonPusk")->click();
+  EXPECT_TRUE(server->Settings().GlTraficRun);
+  for (int k = 0; k < 50; ++k)
+    server->Sink().DeviceTraceUnfiltered(std::vector<uint8_t>(128, uint8_t(k)).data(), "10.0.0.1",
+                                         4001, false, false, false);
+  window->Poll();
+  auto* memo = W<QPlainTextEdit>("MemoTrafic");
+  EXPECT_EQ(memo->blockCount(), 50);
+  auto* edit = W<QLineEdit>("Edit2");
+  edit->setText("9");
+  emit edit->editingFinished();
+  EXPECT_EQ(memo->blockCount(), 10) << "the cap's lines and one more";
+  // Changing the tab stops the trace.
+  W<QTabWidget>("PageControl1")->setCurrentIndex(2);
+  EXPECT_FALSE(server->Settings().GlTraficRun);
+  EXPECT_TRUE(W<QPushButton>("ButtonStop")->isChecked());
+}
+
+// ---- the grid and its menus --------------------------------------------------------
+
+TEST_F(Console, GridHeaderWidthsAndBothSorts) {
+  WriteSettings();
+  MakeRegistry(4);
+  ASSERT_NO_FATAL_FAILURE(Open());
+  auto* view = W<QTableView>("StringGridIpAdr");
+  const QStringList header = {"IP Адрес", "Порт прибора", "Пультовой N", "N стр.", "Выкл."};
+  const int widths[] = {151, 114, 101, 73, 42};
+  for (int c = 0; c < 5; ++c) {
+    EXPECT_EQ(view->model()->headerData(c, Qt::Horizontal).toString(), header[c]);
+    EXPECT_EQ(view->columnWidth(c), widths[c]);
+  }
+  ASSERT_EQ(view->model()->rowCount(), 4);
+  EXPECT_EQ(view->model()->index(0, 2).data().toString(), "1/0/1");
+
+  QMenu* menu = window->PrepareHeaderMenu(0);
+  EXPECT_FALSE(A("ActionSortAsc")->isEnabled()) << "only the number columns sort";
+  menu = window->PrepareHeaderMenu(3);
+  EXPECT_TRUE(A("ActionSortDesc")->isEnabled());
+  A("ActionSortDesc")->trigger();
+  EXPECT_EQ(view->model()->index(0, 3).data().toString(), "3");
+  window->PrepareHeaderMenu(2);
+  A("ActionSortAsc")->trigger();
+  EXPECT_EQ(view->model()->index(0, 2).data().toString(), "1/0/1");
+  (void)menu;
+}
+
+TEST_F(Console, ADeviceRegisteringRefreshesItsRow) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  server->OpenRegistrationAll();
+  testsupport::ChildProcess devsim(
+      kBin + "/devsim", {"--server", "127.0.0.1:" + std::to_string(port), "--devices", "1",
+                         "--first", "2/0/9", "--heartbeats", "1"});
+  ASSERT_TRUE(WaitFor([&] { return RowOf(0) >= 0; }))
+      << MemoText().toStdString();
+  auto* model = W<QTableView>("StringGridIpAdr")->model();
+  EXPECT_EQ(model->index(RowOf(0), 2).data().toString(), "2/0/9");
+  EXPECT_EQ(model->index(RowOf(0), 0).data().toString(), "127.1.0.1");
+  EXPECT_EQ(devsim.Wait(10s), 0);
+}
+
+struct PopupCase {
+  const char* name;
+  const char* action;
+  bool answer;           // to the question, for the items that ask one
+  int switchedOff;       // the record's flag afterwards
+  const char* offCell;   // "Выкл." afterwards
+  int kind;              // service request queued, -1 for none
+  bool substPermit;
+};
+
+void PrintTo(const PopupCase& c, std::ostream* os) { *os << c.name; }
+
+class Popup : public Console, public ::testing::WithParamInterface<PopupCase> {};
+
+TEST_P(Popup, ItemActsOnTheDeviceOfTheRow) {
+  const PopupCase& c = GetParam();
+  WriteSettings();
+  MakeRegistry(3);
+  ASSERT_NO_FATAL_FAILURE(Open());
+  if (std::string(c.action) == "ActionSwitchOn") {
+    std::lock_guard<std::mutex> lock(server->Link().Lock);
+    server->Store().Table()[1].switchedOff = 1;
+  }
+  W<QCheckBox>("CheckPodmena")->setChecked(true);
+  W<QPushButton>("ButtonPusk")->click();  // the relayed request shows in the trace
+  window->PrepareGridMenu(RowOf(1));
+  ASSERT_TRUE(A(c.action)->isVisible()) << c.action;
+  asker.answers = {c.answer};
+  A(c.action)->trigger();
+  window->Poll();
+  const devlink::ClientRecord r = Record(1);
+  EXPECT_EQ(r.switchedOff, c.switchedOff);
+  EXPECT_EQ(W<QTableView>("StringGridIpAdr")->model()->index(RowOf(1), 4).data().toString(),
+            c.offCell);
+  EXPECT_EQ(r.substPermit != 0, c.substPermit);
+  EXPECT_EQ(r.serviceAnswerExpected != 0, c.kind >= 0);
+  if (c.kind >= 0) {
+    // The workstation worker relays it to the device 1/0/2 like a command.
+    const char* wire[] = {"08 03 01 00 02 00 .. 80 00", "09 03 01 00 02 00 .. 7F 01",
+                          "09 03 01 00 02 00 .. 7F 02", "09 03 01 00 02 00 .. 7E 01",
+                          "09 03 01 00 02 00 .. 7E 02", "09 03 01 00 02 00 .. 7D 01",
+                          "09 03 01 00 02 00 .. 7D 02"};
+    const QRegularExpression sent(QString("\\(E\\)W127\\.1\\.0\\.2\\[4001\\]:EA ") +
+                                  wire[c.kind]);
+    EXPECT_TRUE(WaitFor([&] {
+      window->Poll();
+      return W<QPlainTextEdit>("MemoTrafic")->toPlainText().contains(sent);
+    })) << W<QPlainTextEdit>("MemoTrafic")->toPlainText().toStdString();
+  }
+  EXPECT_EQ(Record(0).switchedOff, 0) << "other records stay as they were";
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Items, Popup,
+    ::testing::Values(PopupCase{"SwitchOffYes", "ActionSwitchOff", true, 1, "1", 5, false},
+                      PopupCase{"SwitchOffNo", "ActionSwitchOff", false, 0, "", -1, false},
+                      PopupCase{"SwitchOn", "ActionSwitchOn", true, 0, "", 6, false},
+                      PopupCase{"Balance", "ActionReqBalance1", true, 0, "", 3, false},
+                      PopupCase{"Substitution", "ActionPodmena", true, 0, "", -1, true}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(Console, TheFilterAndTheDeletionFollowTheRow) {
+  WriteSettings();
+  MakeRegistry(3);
+  ASSERT_NO_FATAL_FAILURE(Open());
+  window->PrepareGridMenu(RowOf(2));
+  A("ActionSetFilter")->trigger();
+  EXPECT_EQ(W<QLineEdit>("FiltrNPult")->text(), "1/0/3");
+  EXPECT_EQ(server->Settings().GlFiltrNStruct, 2);
+  EXPECT_FALSE(server->Settings().GlFiltrOn) << "the filter is set, not switched on";
+
+  window->PrepareGridMenu(RowOf(2));
+  EXPECT_FALSE(A("ActionDeleteReg")->isVisible());
+  W<QCheckBox>("CheckDelOne")->click();
+  window->PrepareGridMenu(RowOf(2));
+  EXPECT_TRUE(A("ActionDeleteReg")->isVisible());
+  asker.answers = {true};
+  A("ActionDeleteReg")->trigger();
+  window->Poll();
+  EXPECT_EQ(Record(2).inUse, 0);
+  EXPECT_EQ(RowOf(2), -1);
+  EXPECT_FALSE(W<QCheckBox>("CheckDelOne")->isChecked()) << "one deletion per permission";
+}
+
+// The rows may change while a question is on the screen: the action then
+// finds another device in the record and does nothing to it.
+TEST_F(Console, AQuestionAnsweredAfterTheRecordChangedActsOnNoOtherDevice) {
+  WriteSettings();
+  MakeRegistry(3);
+  ASSERT_NO_FATAL_FAILURE(Open());
+  window->PrepareGridMenu(RowOf(1));
+  asker.whileAsking = [&] {
+    std::lock_guard<std::mutex> lock(server->Link().Lock);
+    devlink::ClientRecord& r = server->Store().Table()[1];
+    r.n3 = 77;  // another device registered into the record meanwhile
+  };
+  asker.answers = {true};
+  A("ActionSwitchOff")->trigger();
+  EXPECT_EQ(Record(1).switchedOff, 0);
+  EXPECT_EQ(Record(1).serviceAnswerExpected, 0) << "no request was queued";
+  EXPECT_TRUE(MemoText().contains("Прибор Пульт.N=1/0/2 больше не в строке N стр. 1"));
+}
+
+// ---- a second copy ----------------------------------------------------------------
+
+class SecondCopy : public Console, public ::testing::WithParamInterface<bool> {};
+
+// Another server holds the workstation port (true) or the data folder (false):
+// two seconds after the start the copy asks, and ends without writing the
+// registry; its settings are still written.
+TEST_P(SecondCopy, AsksAndLeavesTheRegistryByteIdentical) {
+  WriteSettings();
+  MakeRegistry(3);
+  const std::string before = ReadFile(Ndx());
+  int held = -1;
+  app::ServerConfig first;
+  first.dataDir = dir.Path();
+  first.portsDir = dir.File("nowhere");
+  std::unique_ptr<app::Server> other;
+  if (GetParam()) {
+    held = ::open(pair->A().c_str(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+    ASSERT_EQ(::flock(held, LOCK_EX | LOCK_NB), 0);
+  } else {
+    other = std::make_unique<app::Server>(first);
+    std::string error;
+    ASSERT_TRUE(other->LoadSettings(&error)) << error;
+  }
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_TRUE(server->SecondCopy());
+  asker.answers = {true};
+  EXPECT_TRUE(WaitFor([&] { return window->ShutDown(); }, 4s));
+  ASSERT_FALSE(asker.asked.empty());
+  EXPECT_EQ(asker.asked.back(),
+            "Сервер-ретранслятор|Внимание - Запущен второй экземпляр программы! Закрыть?");
+  EXPECT_EQ(ReadFile(Ndx()), before);
+  if (held >= 0) ::close(held);
+}
+
+INSTANTIATE_TEST_SUITE_P(Held, SecondCopy, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Port" : "DataFolder"; });
+
+TEST_F(Console, ASecondCopyAnsweredNoRunsOnAndStillWritesNoRegistry) {
+  WriteSettings();
+  MakeRegistry(2);
+  const std::string before = ReadFile(Ndx());
+  app::ServerConfig first;
+  first.dataDir = dir.Path();
+  app::Server other(first);
+  std::string error;
+  ASSERT_TRUE(other.LoadSettings(&error)) << error;
+  ASSERT_NO_FATAL_FAILURE(Open());
+  asker.answers = {false};
+  EXPECT_TRUE(WaitFor([&] { return !asker.asked.empty(); }, 4s));
+  EXPECT_FALSE(window->ShutDown());
+  EXPECT_TRUE(server->Settings().GlRegPermanent);
+  W<QCheckBox>("CheckOtladka")->click();
+  W<QPushButton>("ButtonSave")->click();  // "Записать на диск после регистрации"
+  server->WaitForSaves();
+  EXPECT_TRUE(MemoText().contains(app::Server::kSecondCopyRefusal));
+  asker.answers = {true};
+  window->Shutdown(true);
+  EXPECT_EQ(ReadFile(Ndx()), before);
+}
+
+}  // namespace
+
+// The offscreen platform's notes about what it cannot do are noise here.
+void QuietHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
+  if (text.startsWith("This plugin does not support") || text.startsWith("QStandardPaths:")) return;
+  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
+  if (type == QtFatalMsg) std::abort();
+}
+
+int main(int argc, char** argv) {
+  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+  qInstallMessageHandler(QuietHandler);
+  QApplication app(argc, argv);
+  ::testing::InitGoogleTest(&argc, argv);
+  return RUN_ALL_TESTS();
+}
