@@ -3,6 +3,7 @@
 # make fuzz  builds the fuzz targets with clang and runs each for FUZZ_SECONDS
 # make tsan  builds the tests and the programs with ThreadSanitizer and runs every test
 # make bench builds and runs the micro-benchmarks
+# make screenshots renders the console's tabs under Xvfb into docs/
 
 BUILD_DIR ?= build
 FUZZ_DIR ?= build-fuzz
@@ -10,7 +11,7 @@ TSAN_DIR ?= build-tsan
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: deps configure build run test tsan fuzz bench clean
+.PHONY: deps configure build run test tsan fuzz bench screenshots clean
 
 deps:
 	@scripts/install-deps
@@ -41,7 +42,7 @@ tsan: deps
 	  -DRELAY_TSAN=ON -DRELAY_BENCH=OFF
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	rm -rf $(TSAN_DIR)/tsan-reports && mkdir -p $(TSAN_DIR)/tsan-reports
-	TSAN_OPTIONS="log_path=$(CURDIR)/$(TSAN_DIR)/tsan-reports/race second_deadlock_stack=1" \
+	TSAN_OPTIONS="log_path=$(CURDIR)/$(TSAN_DIR)/tsan-reports/race second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
 	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -E '$(TSAN_SKIP)'
 	@if ls $(TSAN_DIR)/tsan-reports/race* >/dev/null 2>&1; then \
 	  cat $(TSAN_DIR)/tsan-reports/race*; echo "tsan: races reported" >&2; exit 1; fi
@@ -55,6 +56,9 @@ fuzz: deps
 
 bench: build
 	$(BUILD_DIR)/bin/bench_devlink
+
+screenshots: build
+	scripts/screenshots $(BUILD_DIR) docs
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_DIR) $(TSAN_DIR)

@@ -61,6 +61,11 @@ int main(int argc, char** argv) {
     std::fputs(app::kUsage, stdout);
     return 0;
   }
+  if (!opts->headless && (opts->trace || opts->reg != app::RegisterMode::Closed)) {
+    std::fputs("relay-server: --register и --trace действуют только вместе с --headless; "
+               "в окне оператора это вкладки \"Регистрация\" и \"Трафик\"\n", stderr);
+    return 2;
+  }
 #ifdef RELAY_HAS_CONSOLE
   if (!opts->headless && !console::gui::DisplayAvailable()) {
     std::fputs("relay-server: нет дисплея для окна оператора; без окон запустите "

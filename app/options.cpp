@@ -5,8 +5,10 @@
 namespace app {
 
 const char kUsage[] =
-    "Запуск: relay-server --headless [--data-dir КАТАЛОГ] [--ports-dir КАТАЛОГ]\n"
+    "Запуск: relay-server [--data-dir КАТАЛОГ] [--ports-dir КАТАЛОГ] [--tick-ms N]\n"
+    "        relay-server --headless [--data-dir КАТАЛОГ] [--ports-dir КАТАЛОГ]\n"
     "                     [--register all|N1/N2/N3] [--tick-ms N] [--trace]\n"
+    "  без --headless    окно оператора (нужен дисплей)\n"
     "  --headless        работа без окон: сообщения выводятся на стандартный вывод\n"
     "  --data-dir КАТАЛОГ  где лежат relay-server.ini и relay-server.ndx\n"
     "                    (по умолчанию каталог программы)\n"

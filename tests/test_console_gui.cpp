@@ -18,6 +18,7 @@
 #include <QRegularExpression>
 #include <QTabWidget>
 #include <QTableView>
+#include <QTextBlock>
 #include <QKeySequence>
 #include <QTest>
 
@@ -491,6 +492,12 @@ TEST_F(Console, TraceLinesReachTheTrafficWindowAndLoweringTheCapTrimsIt) {
   edit->setText("9");
   emit edit->editingFinished();
   EXPECT_EQ(memo->blockCount(), 10) << "the cap's lines and one more";
+  // The message window keeps its last thousand lines.
+  for (int k = 0; k < 1005; ++k) server->Sink().Message("строка " + std::to_string(k));
+  window->Poll();
+  auto* messages = W<QPlainTextEdit>("Memo1");
+  EXPECT_EQ(messages->blockCount(), 1000);
+  EXPECT_TRUE(messages->document()->lastBlock().text().endsWith("строка 1004"));
   // Changing the tab stops the trace.
   W<QTabWidget>("PageControl1")->setCurrentIndex(2);
   EXPECT_FALSE(server->Settings().GlTraficRun);

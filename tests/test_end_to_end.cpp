@@ -253,6 +253,22 @@ TEST_F(EndToEnd, StopsPromptlyUnderAFloodOfDatagrams) {
   EXPECT_LT(flooded, idle + 500) << "idle " << idle << " ms, flooded " << flooded << " ms";
 }
 
+// Without --headless the console needs a display: none, and the program
+// ends at once saying how to run without one.
+TEST_F(EndToEnd, WithoutADisplayTheConsoleEndsAndNamesHeadless) {
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY", "QT_QPA_PLATFORM"}) ::unsetenv(name);
+  ChildProcess p(kBin + "/relay-server", {"--data-dir", dir.Path()}, /*withStderr=*/true);
+  EXPECT_EQ(p.Wait(10s), 1);
+  bool named = false;
+  for (const std::string& l : p.Lines()) named = named || l.find("--headless") != std::string::npos;
+  EXPECT_TRUE(named) << "the message names --headless";
+
+  // The headless options make no sense for the console.
+  ChildProcess trace(kBin + "/relay-server", {"--data-dir", dir.Path(), "--trace"},
+                     /*withStderr=*/true);
+  EXPECT_EQ(trace.Wait(10s), 2);
+}
+
 struct BadStart {
   std::vector<std::string> args;
   std::string settings;  // appended to the settings file

@@ -195,7 +195,6 @@ QWidget* MainWindow::BuildRightSide() {
   ButtonHelp = Button(side, "ButtonHelp", "Справка");
   ButtonHistory = Button(side, "ButtonHistory", "История");
   top->addWidget(LabelVersion, 1);
-  top->addWidget(ButtonHistory);
   top->addWidget(ButtonHelp);
   col->addLayout(top);
   auto* bar = new QHBoxLayout;
@@ -203,9 +202,11 @@ QWidget* MainWindow::BuildRightSide() {
   ButtonClearMemo = Button(side, "ButtonClearMemo", "Очистить");
   bar->addWidget(CheckBoxStop);
   bar->addStretch(1);
+  bar->addWidget(ButtonHistory);
   bar->addWidget(ButtonClearMemo);
   col->addLayout(bar);
   Memo1 = Memo(side, "Memo1");
+  Memo1->setLineWrapMode(QPlainTextEdit::WidgetWidth);  // a message is read whole
   Memo1->setMaximumBlockCount(kMessageLines);
   col->addWidget(Memo1, 1);
 

@@ -1,9 +1,11 @@
 // Renders the console's main window, one PNG per tab, for docs/: the window
 // over a real server on the given data folder, as an operator sees it.
-//   console_screenshots --data-dir DIR --ports-dir DIR --out DIR
+//   console_screenshots [--debug] --data-dir DIR --ports-dir DIR --out DIR
 #include <QApplication>
+#include <QCheckBox>
 #include <QDir>
 #include <QElapsedTimer>
+#include <QPushButton>
 #include <QTabWidget>
 #include <cstdio>
 #include <string>
@@ -33,7 +35,9 @@ int main(int argc, char** argv) {
   QApplication app(argc, argv);
   app::ServerConfig cfg;
   QString out = "docs";
-  for (int k = 1; k + 1 < argc; k += 2) {
+  bool debug = false;
+  for (int k = 1; k < argc && std::string(argv[k]) == "--debug"; ++k) debug = true;
+  for (int k = debug ? 2 : 1; k + 1 < argc; k += 2) {
     const std::string flag = argv[k];
     if (flag == "--data-dir") cfg.dataDir = argv[k + 1];
     else if (flag == "--ports-dir") cfg.portsDir = argv[k + 1];
@@ -54,7 +58,11 @@ int main(int argc, char** argv) {
   window.show();
   Settle(1500);  // start-up, then the window goes to the tray
   window.ShowFromTray();
-  Settle(300);
+  // The traffic monitor runs while the devices of the data folder send.
+  window.findChild<QPushButton*>("ButtonPusk")->click();
+  Settle(2500);
+  // With --debug the pictures show debug mode and its extra controls.
+  if (debug) window.findChild<QCheckBox*>("CheckOtladka")->click();
   QDir().mkpath(out);
   auto* tabs = window.findChild<QTabWidget*>("PageControl1");
   const char* names[] = {"traffic", "service", "debug", "registration", "settings"};
@@ -68,6 +76,16 @@ int main(int argc, char** argv) {
     }
     std::printf("%s\n", file.toUtf8().constData());
   }
+  // The help window as "Справка" opens it.
+  window.findChild<QPushButton*>("ButtonHelp")->click();
+  Settle(300);
+  QWidget* help = window.findChild<QWidget*>("THelp_1");
+  const QString file = out + "/console-help.png";
+  if (!help || !help->grab().save(file)) {
+    std::fprintf(stderr, "console_screenshots: cannot write %s\n", file.toUtf8().constData());
+    return 1;
+  }
+  std::printf("%s\n", file.toUtf8().constData());
   window.Shutdown(false);
   return 0;
 }
