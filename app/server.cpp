@@ -130,8 +130,9 @@ bool Server::OpenPort() {
 
 void Server::ClosePort() {
   if (!port_.IsOpen()) return;
+  const std::string name = port_.Name();  // the name it was opened under
   port_.Close();
-  sink_.ConsoleLine(PortName() + " - закрыт.");
+  sink_.ConsoleLine(name + " - закрыт.");
 }
 
 void Server::ApplyNetwork() {

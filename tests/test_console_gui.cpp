@@ -359,6 +359,42 @@ TEST_F(Console, LeavingTheComboBoxesAppliesTheOperatorsFormulas) {
   EXPECT_NE(ini.find("BoxTimePovtor=2\r\n"), std::string::npos) << ini;
 }
 
+// Leaving the settings tab ends the editing: the file is written and the
+// network settings applied, so the server listens where the operator said.
+TEST_F(Console, LeavingTheSettingsTabWritesAndAppliesThem) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  auto* tabs = W<QTabWidget>("PageControl1");
+  tabs->setCurrentIndex(4);
+  W<QCheckBox>("VklRedParam")->setChecked(true);
+  const unsigned short moved = testsupport::FreeUdpPort();
+  auto* field = W<QLineEdit>("EditPortServ1");
+  field->setText(QString::number(moved));
+  emit field->editingFinished();
+  tabs->setCurrentIndex(0);
+  EXPECT_FALSE(W<QCheckBox>("VklRedParam")->isChecked());
+  EXPECT_FALSE(field->isEnabled());
+  EXPECT_NE(ReadFile(Ini()).find("EditPortServ1=" + std::to_string(moved) + "\r\n"),
+            std::string::npos);
+  EXPECT_TRUE(testsupport::WaitUdpBound(moved, 2s));
+}
+
+// "Виртуальный порт" closes the port and opens the one chosen.
+TEST_F(Console, ChoosingAnotherVirtualPortReopensIt) {
+  WriteSettings();
+  testsupport::SocatPair second(ports, "CNCB1", "CNCA1");
+  ASSERT_NO_FATAL_FAILURE(Open());
+  W<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  W<QCheckBox>("VklRedParam")->setChecked(true);
+  auto* box = W<QComboBox>("ComboBox1");
+  box->setCurrentIndex(1);
+  emit box->activated(1);
+  const QString text = MemoText();
+  EXPECT_TRUE(text.contains("CNCB0 - закрыт.\nCNCB1 - Успешно открыт.")) << text.toStdString();
+  EXPECT_TRUE(server->PortOpen());
+  EXPECT_EQ(server->Form1().NnPort, 1);
+}
+
 TEST_F(Console, SaveWithTheStateOptionShowsTheWarningPanel) {
   WriteSettings("CheckSostAvar=1\r\n");
   ASSERT_NO_FATAL_FAILURE(Open());
@@ -530,6 +566,11 @@ TEST_F(Console, GridHeaderWidthsAndBothSorts) {
   A("ActionSortAsc")->trigger();
   EXPECT_EQ(view->model()->index(0, 2).data().toString(), "1/0/1");
   (void)menu;
+  // "Обновить таблицу" shows the records in index order, whatever the sort.
+  window->PrepareHeaderMenu(3);
+  A("ActionSortDesc")->trigger();
+  W<QPushButton>("ButtonRefreshGrid")->click();
+  EXPECT_EQ(view->model()->index(0, 3).data().toString(), "0");
 }
 
 TEST_F(Console, ADeviceRegisteringRefreshesItsRow) {
