@@ -10,6 +10,7 @@
 #include <QElapsedTimer>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabWidget>
 #include <QTableView>
 #include <QTextBlock>
 #include <QTimer>
@@ -113,7 +114,12 @@ int main(int argc, char** argv) {
   window.show();
   std::printf("start-up with %zu records (load, fill, sort): %.0f ms\n", kRecords,
               Ms(Clock::now() - startT));
+  // The window goes to the tray (or minimises) after its start; it is measured shown.
+  const auto settle = Clock::now() + std::chrono::milliseconds(400);
+  while (Clock::now() < settle) QApplication::processEvents(QEventLoop::AllEvents, 20);
   window.ShowFromTray();
+  auto* tabs = window.findChild<QTabWidget*>("PageControl1");
+  tabs->setCurrentIndex(1);  // "Обслуживание", where the grid is painted
 
   // 1. Saving the registry from the console, against saving on the window thread.
   const double baseline = LongestStall([&, done = false]() mutable {
@@ -149,18 +155,22 @@ int main(int argc, char** argv) {
       std::lock_guard<std::mutex> lock(server.Link().Lock);
       server.Store().Table()[i].switchedOff ^= 1;
     }
+    view->scrollTo(view->model()->index(int(i), 0));  // the row is on the screen
+    QApplication::processEvents();
     t.restart();
     server.Store().RefreshRow(server.Link().Lock, i, server.Sink());
-    QApplication::processEvents();
+    view->viewport()->repaint();
     rows.push_back(double(t.nsecsElapsed()) / 1e6);
   }
   std::sort(rows.begin(), rows.end());
-  std::printf("grid of %d rows: fill %.1f ms; one row refresh %.3f ms median, %.3f ms max\n",
+  std::printf("grid of %d rows: fill %.1f ms; one row refresh (repainted) %.3f ms median, "
+              "%.3f ms max\n",
               view->model()->rowCount(), fill, rows[rows.size() / 2], rows.back());
 
   // 3. 10,000 trace lines a second into the traffic window, as the device
   // worker would hand them over; the window drains them on its own timer.
   server.Settings().GlOutEthern = true;
+  tabs->setCurrentIndex(0);
   window.findChild<QPushButton*>("ButtonPusk")->click();
   const long rss0 = RssKb();
   std::atomic<bool> tracing{true};
