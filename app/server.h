@@ -104,6 +104,10 @@ class Server {
   void LoadRegistry();
   // "RegistrationObj.txt" in the data folder, from the grid as shown.
   bool ExportRegistered();
+  // "Обновить таблицу": the grid filled from the table, in index order.
+  void RefreshGrid();
+  // The grid sorted by "Пультовой N" or "N стр."; false for another column.
+  bool SortGrid(int column, bool ascending);
 
   // ---- one device (popup menu of the grid). Each returns false, saying why
   // in the message window, when the record no longer holds the device.
@@ -140,8 +144,9 @@ class Server {
   void SetWindowGeometry(const std::string& section, const Geometry& g);
   // Binds the three UDP servers anew from the settings.
   void ApplyNetwork();
-  // "Виртуальный порт": the port closed and opened under its new name.
-  void ChangeWorkstationPort(int nnPort);
+  // "Виртуальный порт": the port closed and opened under its new name. False,
+  // changing nothing, for an item outside CNCB0..CNCB7 or in a second copy.
+  bool ChangeWorkstationPort(int nnPort);
   // "Порт АРМ": setupc gives the workstation's end of the pair that name.
   void RenameWorkstationEnd(int portArm);
 

@@ -54,6 +54,10 @@ bool Server::ExportRegistered() {
                                          cfg_.dataDir + "/RegistrationObj.txt", sink_);
 }
 
+void Server::RefreshGrid() { store_.RefreshTable(link_->Lock); }
+
+bool Server::SortGrid(int column, bool ascending) { return store_.Grid().Sort(column, ascending); }
+
 // ---- one device
 
 bool Server::Holds(const DeviceRef& d) {
@@ -124,14 +128,20 @@ void Server::EditSettings(console::Form1Settings f, console::Form1Control contro
   form1_ = std::move(f);
 }
 
-void Server::ChangeWorkstationPort(int nnPort) {
-  if (nnPort < 0 || nnPort > 7 || secondCopy_) return;
+bool Server::ChangeWorkstationPort(int nnPort) {
+  if (nnPort < 0 || nnPort > 7) return false;
+  if (secondCopy_) {
+    // The port belongs to the server that runs; this copy's choice is not kept.
+    sink_.Message("Внимание - Запущен второй экземпляр программы! Порт не меняется.");
+    return false;
+  }
   // The worker reads the port outside Lock: it stops around the change.
   if (comWorker_) comWorker_->Stop();
   ClosePort();
   form1_.NnPort = nnPort;
   OpenPort();
   if (comWorker_) comWorker_->Start();
+  return true;
 }
 
 void Server::RenameWorkstationEnd(int portArm) {

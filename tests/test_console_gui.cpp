@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCheckBox>
+#include <QClipboard>
 #include <QComboBox>
 #include <QGroupBox>
 #include <QHeaderView>
@@ -135,7 +136,9 @@ class Console : public ::testing::Test {
     app::ServerConfig cfg;
     cfg.dataDir = dataDir.empty() ? dir.Path() : dataDir;
     cfg.portsDir = ports;
-    cfg.tickMs = 10;
+    // Ticks ten times as fast as the operator's: the five-minute timer runs out
+    // after 30 s, longer than any test waits for a device or a line.
+    cfg.tickMs = 100;
     server = std::make_unique<app::Server>(cfg);
     std::string error;
     ASSERT_TRUE(server->LoadSettings(&error)) << error;
@@ -257,6 +260,19 @@ TEST_F(Console, ClosingWithNoKeepsEverythingWithYesWritesBothFiles) {
   const std::string ini = ReadFile(Ini());
   EXPECT_NE(ini.find("EditPortServ1=" + std::to_string(port)), std::string::npos) << ini;
   EXPECT_NE(ini.find("Width=985"), std::string::npos) << ini;
+}
+
+// SIGTERM while the closing question is open ends everything once; the
+// answer that comes after changes nothing.
+TEST_F(Console, AStopWhileTheClosingQuestionIsOpenHappensOnce) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  asker.whileAsking = [&] { EXPECT_TRUE(window->Shutdown(false)); };
+  asker.answers = {false};
+  EXPECT_TRUE(window->Shutdown(true));
+  EXPECT_TRUE(window->ShutDown());
+  EXPECT_FALSE(server->Running());
+  EXPECT_EQ(MemoText().count("CNCB0 - закрыт."), 1);
 }
 
 TEST_F(Console, TheRealQuestionBoxSaysDaAndNetAndEscapeIsNo) {
@@ -434,6 +450,33 @@ INSTANTIATE_TEST_SUITE_P(Cases, NumberFieldKeys,
                                            KeysCase{"1/2/3/4", "1/2/34"},
                                            KeysCase{"1а/b0", "1/0"}, KeysCase{"123", "12"}),
                          [](const auto& info) { return "Case" + std::to_string(info.index); });
+
+// Pasted text obeys the same rules, and touching the field by any means
+// closes an open registration.
+TEST_F(Console, PastingIntoTheNumberFieldFollowsTheKeyRules) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(Open());
+  W<QRadioButton>("RegOll")->click();
+  asker.answers = {true};
+  W<QCheckBox>("CheckBox3")->click();
+  ASSERT_TRUE(server->Settings().GlRegOn);
+  W<QRadioButton>("RegOne")->click();
+  asker.answers = {true};
+  W<QCheckBox>("CheckBox3")->click();
+  ASSERT_TRUE(server->Settings().GlRegOn);
+  auto* field = W<QLineEdit>("EditRegOne");
+  field->clear();
+  field->setFocus();
+  QApplication::clipboard()->setText("7/0/123");
+  QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(field->text().toStdString(), "") << "three digits in a part are refused";
+  EXPECT_TRUE(server->Settings().GlRegOn) << "a refused paste changes nothing";
+  QApplication::clipboard()->setText("7/0/12");
+  QTest::keyClick(field, Qt::Key_V, Qt::ControlModifier);
+  EXPECT_EQ(field->text().toStdString(), "7/0/12");
+  EXPECT_FALSE(server->Settings().GlRegOn);
+  EXPECT_FALSE(W<QCheckBox>("CheckBox3")->isChecked());
+}
 
 TEST_F(Console, RegistrationForAllWithYesAndNo) {
   WriteSettings();
@@ -717,6 +760,11 @@ TEST_P(SecondCopy, AsksAndLeavesTheRegistryByteIdentical) {
   }
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_TRUE(server->SecondCopy());
+  {
+    // The copy's table no longer matches the file: a write would show.
+    std::lock_guard<std::mutex> lock(server->Link().Lock);
+    server->Store().Table()[0].switchedOff = 1;
+  }
   asker.answers = {true};
   EXPECT_TRUE(WaitFor([&] { return window->ShutDown(); }, 4s));
   ASSERT_FALSE(asker.asked.empty());
@@ -739,6 +787,10 @@ TEST_F(Console, ASecondCopyAnsweredNoRunsOnAndStillWritesNoRegistry) {
   std::string error;
   ASSERT_TRUE(other.LoadSettings(&error)) << error;
   ASSERT_NO_FATAL_FAILURE(Open());
+  {
+    std::lock_guard<std::mutex> lock(server->Link().Lock);
+    server->Store().Table()[1].switchedOff = 1;
+  }
   asker.answers = {false};
   EXPECT_TRUE(WaitFor([&] { return !asker.asked.empty(); }, 4s));
   EXPECT_FALSE(window->ShutDown());

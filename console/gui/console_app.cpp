@@ -51,11 +51,13 @@ int RunConsole(int argc, char** argv, const app::ServerConfig& cfg) {
 
   // SIGINT and SIGTERM end the console in order, without asking.
   int fds[2];
-  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) == 0) {
-    gSignalFd = fds[1];
-    std::signal(SIGINT, OnSignal);
-    std::signal(SIGTERM, OnSignal);
+  if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, fds) != 0) {
+    std::perror("relay-server: socketpair");
+    return 1;
   }
+  gSignalFd = fds[1];
+  std::signal(SIGINT, OnSignal);
+  std::signal(SIGTERM, OnSignal);
   std::signal(SIGPIPE, SIG_IGN);
   QSocketNotifier notifier(fds[0], QSocketNotifier::Read);
   QObject::connect(&notifier, &QSocketNotifier::activated, &window, [&] {

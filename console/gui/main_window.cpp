@@ -18,6 +18,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QRadioButton>
+#include <QRegularExpressionValidator>
 #include <QScrollBar>
 #include <QSystemTrayIcon>
 #include <QTabWidget>
@@ -261,6 +262,11 @@ QWidget* MainWindow::BuildTrafficTab() {
   connect(ButtonStop, &QPushButton::clicked, this, &MainWindow::OnStop);
   connect(CheckAutoStop, &QCheckBox::toggled, this, [this](bool on) { server_.SetAutoStop(on); });
   connect(Edit2, &QLineEdit::editingFinished, this, &MainWindow::ApplyTrafficCap);
+  // Pasted text obeys the same rules as typed keys.
+  Edit2->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,5}"), Edit2));
+  FiltrNPult->setValidator(
+      new QRegularExpressionValidator(QRegularExpression("[0-9]*(/[0-9]*){0,2}"), FiltrNPult));
+  connect(FiltrNPult, &QLineEdit::textEdited, this, &MainWindow::FilterTouched);
   connect(CheckFiltr, &QCheckBox::clicked, this, &MainWindow::OnFilterBox);
   connect(FiltrNPult, &QLineEdit::editingFinished, this, [this] {
     FilterFieldExit(FiltrNPult->text().toStdString(), server_.Settings(), server_.Sink());
@@ -396,6 +402,9 @@ QWidget* MainWindow::BuildRegistrationTab() {
 
   connect(RegOne, &QRadioButton::clicked, this, &MainWindow::OnRegMode);
   connect(RegOll, &QRadioButton::clicked, this, &MainWindow::OnRegMode);
+  EditRegOne->setValidator(new QRegularExpressionValidator(
+      QRegularExpression("([0-9]{1,2}(/[0-9]{0,2}){0,2})?"), EditRegOne));
+  connect(EditRegOne, &QLineEdit::textEdited, this, &MainWindow::RegTouched);
   connect(EditRegOne, &QLineEdit::editingFinished, this, [this] {
     RegNumberFieldExit(EditRegOne->text().toStdString(), server_.Settings(), server_.Sink());
   });
@@ -404,8 +413,7 @@ QWidget* MainWindow::BuildRegistrationTab() {
   connect(CheckAutoPodmena, &QCheckBox::toggled, this,
           [this](bool on) { server_.Settings().GlAutoPodmena = on; });
   connect(debugButtons_[0], &QPushButton::clicked, this, [this] {
-    if (asker_.Ask(this, kTitle,
-                   "Внимание - Все зарегистрированные приборы будут удалены! Исполнить?"))
+    if (Ask("Внимание - Все зарегистрированные приборы будут удалены! Исполнить?"))
       server_.DeleteAllRegistrations();
   });
   connect(debugButtons_[1], &QPushButton::clicked, this, [this] { server_.ClearUnusedRecords(); });
@@ -454,6 +462,8 @@ QWidget* MainWindow::BuildSettingsTab() {
     EditPort[k]->setObjectName(ports[k]);
     EditPort[k]->setFixedWidth(60);
     EditPort[k]->installEventFilter(this);
+    EditPort[k]->setValidator(
+        new QRegularExpressionValidator(QRegularExpression("[0-9]{0,6}"), EditPort[k]));
     GateWay[k] = AddressBox(tab, gates[k]);
     Active[k] = Label(tab, "", "");
     Active[k]->setObjectName(QString("Active%1").arg(k + 1));
@@ -591,8 +601,8 @@ QWidget* MainWindow::BuildSettingsTab() {
     connect(EditPort[k], &QLineEdit::editingFinished, this, [this] { Edit(Form1Control::kOther); });
   }
   connect(ComboBox1, &QComboBox::activated, this, [this](int item) {
+    if (!server_.ChangeWorkstationPort(item)) ComboBox1->setCurrentIndex(server_.Form1().NnPort);
     Edit(Form1Control::kOther);
-    server_.ChangeWorkstationPort(item);
   });
   connect(ComboBox2, &QComboBox::activated, this, [this](int item) {
     Edit(Form1Control::kOther);
@@ -639,7 +649,7 @@ void MainWindow::BuildMenus() {
   for (int k = 0; k < 5; ++k) {
     ActionRequest[k] = item(names[k], QString::fromUtf8(requests[k]));
     connect(ActionRequest[k], &QAction::triggered, this, [this, k] {
-      if (MenuDevice(false)) server_.ServiceRequest(menuDevice_, k);
+      if (MenuDevice()) server_.ServiceRequest(menuDevice_, k);
     });
   }
   ActionSwitchOff = item("ActionSwitchOff", "Выключить УОО за неуплату");
@@ -647,8 +657,7 @@ void MainWindow::BuildMenus() {
   ActionSetFilter = item("ActionSetFilter", "Установить фильтр трафика");
 
   connect(ActionDeleteReg, &QAction::triggered, this, [this] {
-    if (!asker_.Ask(this, kTitle, "Внимание - Зарегистрированный прибор будет удален! Исполнить?"))
-      return;
+    if (!Ask("Внимание - Зарегистрированный прибор будет удален! Исполнить?")) return;
     if (menuRow_ == RowDevice::kBadIndex)
       server_.Sink().DebugLine("Ошибка преобразования номера структуры");
     if (menuRow_ == RowDevice::kDevice) server_.DeleteRegistration(menuDevice_);
@@ -656,18 +665,18 @@ void MainWindow::BuildMenus() {
     CheckDelOne->setChecked(false);
   });
   connect(ActionPodmena, &QAction::triggered, this, [this] {
-    if (MenuDevice(true) && server_.PermitSubstitution(menuDevice_))
+    if (MenuDevice() && server_.PermitSubstitution(menuDevice_))
       CheckPodmena->setChecked(false);
   });
   connect(ActionSwitchOff, &QAction::triggered, this, [this] {
-    if (!asker_.Ask(this, kTitle, "Внимание - Этот прибор не будет охраняться! Исполнить?")) return;
-    if (MenuDevice(true)) server_.SwitchOff(menuDevice_);
+    if (!Ask("Внимание - Этот прибор не будет охраняться! Исполнить?")) return;
+    if (MenuDevice()) server_.SwitchOff(menuDevice_);
   });
   connect(ActionSwitchOn, &QAction::triggered, this, [this] {
-    if (MenuDevice(true)) server_.SwitchOn(menuDevice_);
+    if (MenuDevice()) server_.SwitchOn(menuDevice_);
   });
   connect(ActionSetFilter, &QAction::triggered, this, [this] {
-    if (!MenuDevice(true) || !server_.SetTrafficFilter(menuDevice_)) return;
+    if (!MenuDevice() || !server_.SetTrafficFilter(menuDevice_)) return;
     FiltrNPult->setText(NumberText(menuDevice_.number));
   });
 
@@ -678,9 +687,9 @@ void MainWindow::BuildMenus() {
   ActionSortDesc = headerMenu_->addAction("Сортировка по \"Убыванию\"");
   ActionSortDesc->setObjectName("ActionSortDesc");
   connect(ActionSortAsc, &QAction::triggered, this,
-          [this] { server_.Store().Grid().Sort(headerColumn_, true); });
+          [this] { server_.SortGrid(headerColumn_, true); });
   connect(ActionSortDesc, &QAction::triggered, this,
-          [this] { server_.Store().Grid().Sort(headerColumn_, false); });
+          [this] { server_.SortGrid(headerColumn_, false); });
 }
 
 void MainWindow::BuildTray() {
@@ -733,7 +742,6 @@ void MainWindow::StartUp() {
     return;
   }
   s.GlMsgStop = CheckBoxStop->isChecked();
-  server_.Store().Grid().SortDefault();
   ApplyEditLock();
   LabelGrid->setText("Зарегистрированные приборы");
   pollTimer_.start();
@@ -745,18 +753,33 @@ void MainWindow::StartUp() {
 
 void MainWindow::CheckSecondCopy() {
   if (shutDown_ || !server_.SecondCopy()) return;
+  if (asking_) {
+    QTimer::singleShot(500, this, &MainWindow::CheckSecondCopy);  // after the open question
+    return;
+  }
   GlSecondCopy = true;
   if (Shutdown(true)) close();
+}
+
+bool MainWindow::Ask(const QString& question) {
+  // While the box is open its own event loop runs the timers: they must not
+  // change what the operator is answering about, nor ask again.
+  asking_ = true;
+  const bool yes =
+      asker_.Ask(isVisible() && !isMinimized() ? this : nullptr, kTitle, question);
+  asking_ = false;
+  return yes;
 }
 
 bool MainWindow::Shutdown(bool ask) {
   if (shutDown_) return true;
   if (ask) {
-    const QString question = GlSecondCopy
-                                 ? "Внимание - Запущен второй экземпляр программы! Закрыть?"
-                                 : "Внимание - связь с приборами будет нарушена! Исполнить?";
-    // The question is asked over a visible window, or over none.
-    if (!asker_.Ask(isVisible() ? this : nullptr, kTitle, question)) return false;
+    if (asking_) return false;  // one question at a time
+    const bool yes = Ask(GlSecondCopy ? "Внимание - Запущен второй экземпляр программы! Закрыть?"
+                                      : "Внимание - связь с приборами будет нарушена! Исполнить?");
+    // A signal may have ended everything while the question was open.
+    if (shutDown_) return true;
+    if (!yes) return false;
   }
   if (help_->isVisible()) help_->close();
   // The geometry goes into the settings that the stop writes.
@@ -829,11 +852,13 @@ void MainWindow::resizeEvent(QResizeEvent* e) {
 
 void MainWindow::Poll() {
   AppendLines();
+  if (asking_) return;  // the boxes stay as the operator left them until the answer
   const console::ConsoleSettings& s = server_.Settings();
   QSignalBlocker b1(CheckBox3), b2(CheckDelOne);
   CheckBox3->setChecked(s.GlRegOn);
   CheckDelOne->setChecked(server_.DeleteOneAllowed());
-  if (s.GlTraficRun != ButtonPusk->isChecked()) (s.GlTraficRun ? ButtonPusk : ButtonStop)->setChecked(true);
+  if (s.GlTraficRun != ButtonPusk->isChecked())
+    (s.GlTraficRun ? ButtonPusk : ButtonStop)->setChecked(true);
 }
 
 void MainWindow::AppendLines() {
@@ -908,6 +933,7 @@ Form1Settings MainWindow::FormFromControls() const {
   f.CheckBox_Internet = CheckBox_Internet->isChecked();
   f.CheckAvarOrvane = CheckAvarOrvane->isChecked();
   f.CheckBoxBalanseGsm = CheckBoxBalanseGsm->isChecked();
+  f.CheckBox3 = server_.Settings().GlRegOn;  // written, never read back
   return f;
 }
 
@@ -1020,7 +1046,7 @@ void MainWindow::OnRegBox(bool on) {
   const bool one = RegOne->isChecked();
   const QString question = one ? "Внимание - включена постоянная регистрация! Исполнить?"
                                : "Внимание - включена регистрация на 5мин.! Исполнить?";
-  if (!asker_.Ask(this, kTitle, question)) {
+  if (!Ask(question)) {
     // A second copy's permanent state is never cleared here.
     CheckBox3->setChecked(false);
     server_.Settings().GlRegOn = false;
@@ -1038,7 +1064,7 @@ void MainWindow::OnRegBox(bool on) {
 
 // ---- the grid -----------------------------------------------------------------
 
-void MainWindow::RefreshGrid() { server_.Store().RefreshTable(server_.Link().Lock); }
+void MainWindow::RefreshGrid() { server_.RefreshGrid(); }
 
 QMenu* MainWindow::PrepareGridMenu(int row) {
   if (row >= 0) StringGridIpAdr->selectRow(row);
@@ -1073,7 +1099,7 @@ void MainWindow::OnHeaderMenu(const QPoint& pos) {
   PrepareHeaderMenu(header->logicalIndexAt(pos))->popup(header->mapToGlobal(pos));
 }
 
-bool MainWindow::MenuDevice(bool) {
+bool MainWindow::MenuDevice() {
   if (menuRow_ == RowDevice::kBadIndex)
     server_.Sink().DebugLine("Ошибка преобразования \"GlNumStruct\"");
   return menuRow_ == RowDevice::kDevice;

@@ -109,7 +109,11 @@ class MainWindow final : public QMainWindow {
   // Grid.
   void OnGridMenu(const QPoint& pos);
   void OnHeaderMenu(const QPoint& pos);
-  bool MenuDevice(bool needValidRow);
+  // The device the open menu was prepared for; a debug line when its row's
+  // "N стр." is not a number.
+  bool MenuDevice();
+  // A Yes/No question over the window; true for Yes.
+  bool Ask(const QString& question);
   void RefreshGrid();
 
   // Debug mode shows or hides its controls.
@@ -129,6 +133,7 @@ class MainWindow final : public QMainWindow {
   bool GlSkipShow = false;
   bool GlSecondCopy = false;
   bool shutDown_ = false;
+  bool asking_ = false;  // a question box is open
   bool showingForm_ = false;  // controls being set from the settings
 
   // The device and column the open menus were prepared for.
