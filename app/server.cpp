@@ -2,8 +2,6 @@
 
 #include <thread>
 
-#include "armlink/port_rename.h"
-#include "platform/process_runner.h"
 #include "platform/replace_file.h"
 #include "registry/ndx_file.h"
 

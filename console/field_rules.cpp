@@ -44,10 +44,7 @@ uint16_t TrafficCapOf(std::string_view text) {
 }
 
 void RegNumberFieldExit(std::string_view text, ConsoleSettings& s, MessageSink& sink) {
-  ConsoleNumber n = s.GlRegNPult.Load();
-  const int bad = ParseNumberField(text, n);
-  for (int k = 0; k < bad; ++k) sink.DebugLine("Ошибка преобразования \"EditRegOneExit\"");
-  s.GlRegNPult.Store(n);
+  NumberFieldExit(text, s.GlRegNPult, "EditRegOneExit", sink);
 }
 
 }  // namespace console

@@ -1,6 +1,7 @@
 #include "console/traffic_filter.h"
 
 #include <algorithm>
+#include <string>
 
 #include "console/message_sink.h"
 
@@ -97,11 +98,17 @@ int ParseNumberField(std::string_view text, ConsoleNumber& n) {
   return bad;
 }
 
+void NumberFieldExit(std::string_view text, AtomicNumber& n, std::string_view field,
+                     MessageSink& sink) {
+  ConsoleNumber v = n.Load();
+  const int bad = ParseNumberField(text, v);
+  for (int k = 0; k < bad; ++k)
+    sink.DebugLine("Ошибка преобразования \"" + std::string(field) + "\"");
+  n.Store(v);
+}
+
 void FilterFieldExit(std::string_view text, ConsoleSettings& s, MessageSink& sink) {
-  ConsoleNumber n = s.GlFiltrNPult.Load();
-  const int bad = ParseNumberField(text, n);
-  for (int k = 0; k < bad; ++k) sink.DebugLine("Ошибка преобразования \"FiltrNPultExit\"");
-  s.GlFiltrNPult.Store(n);
+  NumberFieldExit(text, s.GlFiltrNPult, "FiltrNPultExit", sink);
 }
 
 }  // namespace console

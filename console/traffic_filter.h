@@ -44,8 +44,12 @@ class TrafficFilter {
 // Returns the number of such parts; bytes not reached keep their value.
 int ParseNumberField(std::string_view text, ConsoleNumber& n);
 
-// Leaving the filter field: GlFiltrNPult from the text, with the debug line
-// "Ошибка преобразования \"FiltrNPultExit\"" for each part that is not a number.
+// Leaving a number field: `n` from the text, with the debug line
+// "Ошибка преобразования \"<field>\"" for each part that is not a number.
+void NumberFieldExit(std::string_view text, AtomicNumber& n, std::string_view field,
+                     MessageSink& sink);
+
+// Leaving the filter field: GlFiltrNPult from the text ("FiltrNPultExit").
 void FilterFieldExit(std::string_view text, ConsoleSettings& s, MessageSink& sink);
 
 }  // namespace console
