@@ -4,6 +4,7 @@
 # make tsan  builds the tests and the programs with ThreadSanitizer and runs every test
 # make bench builds and runs the micro-benchmarks
 # make screenshots renders the console's tabs under Xvfb into docs/
+# make package builds the Debian package of the service into $(BUILD_DIR)/package/
 
 BUILD_DIR ?= build
 FUZZ_DIR ?= build-fuzz
@@ -11,7 +12,7 @@ TSAN_DIR ?= build-tsan
 FUZZ_SECONDS ?= 60
 JOBS ?= 2
 
-.PHONY: deps configure build run test tsan fuzz bench screenshots clean
+.PHONY: deps configure build run test tsan fuzz bench screenshots package clean
 
 deps:
 	@scripts/install-deps
@@ -59,6 +60,9 @@ bench: build
 
 screenshots: build
 	scripts/screenshots $(BUILD_DIR) docs
+
+package: build
+	cd $(BUILD_DIR) && cpack
 
 clean:
 	rm -rf $(BUILD_DIR) $(FUZZ_DIR) $(TSAN_DIR)

@@ -2,6 +2,9 @@
 
 #include <thread>
 
+#include "app/control_requests.h"
+#include "app/control_server.h"
+#include "app/service_supervision.h"
 #include "platform/replace_file.h"
 #include "registry/ndx_file.h"
 
@@ -13,6 +16,8 @@ constexpr uint16_t kDefaultPorts[3] = {5000, 5001, 5002};
 constexpr std::chrono::milliseconds kRingWait{1000};
 // The delayed save's timer runs every ten main ticks.
 constexpr unsigned kTicksPerFileTimer = 10;
+// Answers to service requests kept for the control socket's waits.
+constexpr size_t kAnswersKept = 256;
 }  // namespace
 
 Server::Server(ServerConfig config)
@@ -77,6 +82,11 @@ bool Server::LoadSettings(std::string* error) {
     std::lock_guard<std::mutex> g(rowsMutex_);
     rows_.push_back(i);
   };
+  link_->onServiceAnswer = [this](uint16_t i, uint8_t code, const std::string& line) {
+    std::lock_guard<std::mutex> g(answersMutex_);
+    answers_.push_back({++answerSeq_, i, code, line});
+    if (answers_.size() > kAnswersKept) answers_.pop_front();
+  };
   return true;
 }
 
@@ -96,7 +106,11 @@ bool Server::Start(std::string* error) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     secondCopy_ = held();  // a pair being set up may have appeared meanwhile
   }
+  // A server that listens on this folder's control socket is another copy,
+  // even when the folder's lock file was taken from under it.
+  if (!secondCopy_) secondCopy_ = !OpenControlSocket();
   started_ = true;
+  startedAt_ = std::chrono::steady_clock::now();
   if (secondCopy_) {
     // Another server runs on this data folder or holds the port, found at
     // either try: this copy must not serve devices from its own table, nor
@@ -111,6 +125,8 @@ bool Server::Start(std::string* error) {
   comWorker_ = std::make_unique<armlink::TCOMThread>(*link_, channel_, port_);
   comWorker_->Start();
   schedule_.Start(std::chrono::steady_clock::now(), std::chrono::milliseconds(cfg_.tickMs));
+  supervision_ = std::make_unique<ServiceSupervision>(*this, notifier_, cfg_.tickMs);
+  supervision_->Ready();
   return true;
 }
 
@@ -142,9 +158,28 @@ void Server::ApplyNetwork() {
                                [this](const std::string& text) { sink_.Message(text); });
 }
 
+bool Server::OpenControlSocket() {
+  dispatcher_ = std::make_unique<ControlDispatcher>(*this);
+  control_ = std::make_unique<ControlServer>(*dispatcher_);
+  std::string why;
+  switch (control_->Open(ControlSocketPath(), &why)) {
+    case platform::ListenResult::kListening: return true;
+    case platform::ListenResult::kLive: return false;
+    case platform::ListenResult::kFailed: break;
+  }
+  // Relaying matters more than remote control: the server goes on without it.
+  sink_.Message("Управляющий сокет не открыт: " + why);
+  return true;
+}
+
 void Server::Stop() {
   if (!started_) return;
   started_ = false;
+  // The stop is no hang: the service manager is told before the workers end.
+  if (supervision_) supervision_->Stopping();
+  supervision_.reset();
+  // No request is taken from here on; the socket file goes.
+  if (control_) control_->Close();
   // From here no listener holds a datagram for a full ring: nobody takes from it.
   stopping_ = true;
   // Workers stop between two of their steps, never while they hold Lock.
@@ -187,9 +222,19 @@ void Server::WaitForSaves() {
   if (saver_) saver_->Wait();
 }
 
+Server::WorkProgress Server::Progress() const {
+  WorkProgress p;
+  p.frontEnd = frontEndPasses_.load(std::memory_order_relaxed);
+  if (deviceWorker_) p.deviceWorker = deviceWorker_->Passes();
+  if (comWorker_) p.comWorker = comWorker_->Passes();
+  return p;
+}
+
 int Server::FrontEndWork() {
+  frontEndPasses_.fetch_add(1, std::memory_order_relaxed);
   RefreshRequestedRows();
   if (!started_) return 50;
+  if (control_ && !frontEndBusy_) control_->Poll();
   for (unsigned n = schedule_.Due(std::chrono::steady_clock::now()); n > 0; --n) OnMainTick();
   return schedule_.UntilNext(std::chrono::steady_clock::now());
 }

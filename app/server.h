@@ -9,10 +9,12 @@
 #include <array>
 #include <atomic>
 #include <chrono>
+#include <deque>
 #include <memory>
 #include <mutex>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "armlink/arm_channel.h"
@@ -32,6 +34,7 @@
 #include "platform/file_lock.h"
 #include "platform/ini_file.h"
 #include "platform/serial_linux.h"
+#include "platform/service_notify.h"
 #include "platform/udp_server.h"
 #include "registry/buff_client.h"
 #include "registry/ndx_file.h"
@@ -51,6 +54,10 @@ struct ServerConfig {
 };
 
 using console::DeviceRef;
+
+class ControlDispatcher;
+class ControlServer;
+class ServiceSupervision;
 
 class Server {
  public:
@@ -72,6 +79,14 @@ class Server {
   // closed, registry written unless GlRegPermanent, UDP servers stopped.
   void Stop();
   bool Running() const { return started_; }
+
+  // How far the device worker, the workstation worker and the front end's
+  // work have come: counts that stop while one of them hangs. Any thread,
+  // between the return of Start and the call of Stop.
+  struct WorkProgress {
+    uint64_t deviceWorker = 0, comWorker = 0, frontEnd = 0;
+  };
+  WorkProgress Progress() const;
 
   // The front end's periodic work: due main ticks (every missed one made up,
   // in order) with the console timers, and the grid rows the workers asked to
@@ -150,6 +165,70 @@ class Server {
   // "Порт АРМ": setupc gives the workstation's end of the pair that name.
   void RenameWorkstationEnd(int portArm);
 
+  // ---- what a reader other than the window asks for (the control socket)
+
+  struct InterfaceState {
+    int number;  // 1..3
+    std::string address;
+    uint16_t port;
+  };
+  struct StatusReport {
+    std::string version;
+    int64_t uptimeSeconds = 0;
+    std::vector<InterfaceState> interfaces;  // the UDP servers that receive
+    std::string portName;
+    bool portOpen = false;
+    bool registrationOn = false, registrationOne = false;
+    devlink::ConsoleNumber registrationNumber;
+    size_t registered = 0, linksFailed = 0, linksRestored = 0;
+    std::string internet;  // the internet check's state
+  };
+  StatusReport Status();
+
+  struct DeviceInfo {
+    uint16_t index;
+    std::string address;
+    uint16_t port;
+    devlink::ConsoleNumber number;
+    int iface;  // 1..3
+    bool switchedOff;
+    uint8_t linkState;    // 0 normal, 1 failure, 2 failure reported, 3 restored
+    uint8_t maintNotice;  // 1 start, 2 end of maintenance to report
+  };
+  // The registered devices in index order; with `failedOnly` those whose link failed.
+  std::vector<DeviceInfo> Devices(bool failedOnly);
+  // The device named by its console number "N1/N2/N3" or its client index
+  // "#17", as it is registered now; nullopt with the reason in `error`.
+  std::optional<DeviceRef> FindDevice(const std::string& name, std::string* error);
+
+  // Keys of section "Form1" changed as tab "Настройки" changes them, then the
+  // file written and the network settings applied, as when the editing ends.
+  // All or nothing: false with the reason when a key or a value is refused.
+  bool SetSettings(const std::vector<std::pair<std::string, std::string>>& changes,
+                   std::string* error);
+  // Grows with each change of the settings made other than by the window.
+  uint64_t SettingsGeneration() const { return settingsGeneration_; }
+
+  // True when no save of the registry runs or waits; the saves that failed.
+  bool SavesIdle() const;
+  uint64_t SaveFailures() const;
+
+  // The devices' answers to service requests, numbered from 1 in order of
+  // arrival; those numbered above `after`. Any thread.
+  struct ServiceAnswer {
+    uint64_t seq;
+    uint16_t index;
+    uint8_t code;
+    std::string line;
+  };
+  std::vector<ServiceAnswer> ServiceAnswersAfter(uint64_t after);
+  uint64_t LastServiceAnswer();
+
+  // While the window asks the operator a question, requests of the control
+  // socket wait: nothing changes under an open question.
+  void SetFrontEndBusy(bool busy) { frontEndBusy_ = busy; }
+  std::string ControlSocketPath() const { return cfg_.dataDir + "/" + cfg_.baseName + ".sock"; }
+
   console::ConsoleSettings& Settings() { return settings_; }
   console::MessageSink& Sink() { return sink_; }
   devlink::DeviceLink& Link() { return *link_; }
@@ -174,6 +253,9 @@ class Server {
   void ClosePort();
   void OnMainTick();
   void RefreshRequestedRows();
+  // The control socket, served from FrontEndWork; false when another server
+  // already listens on it.
+  bool OpenControlSocket();
   // Lock held: the record of `d` still holds that device; otherwise says so.
   bool Holds(const DeviceRef& d);
 
@@ -210,6 +292,21 @@ class Server {
   console::RegistrationControl registration_;
   console::TickSchedule schedule_;
   unsigned ticks_ = 0;
+  std::atomic<uint64_t> frontEndPasses_{0};
+  std::chrono::steady_clock::time_point startedAt_;
+  uint64_t settingsGeneration_ = 0;
+
+  // Under systemd: ready once started, watchdog pings while all parts progress.
+  platform::SystemdNotifier notifier_;
+  std::unique_ptr<ServiceSupervision> supervision_;
+
+  std::unique_ptr<ControlDispatcher> dispatcher_;
+  std::unique_ptr<ControlServer> control_;
+  bool frontEndBusy_ = false;
+
+  std::mutex answersMutex_;
+  std::deque<ServiceAnswer> answers_;
+  uint64_t answerSeq_ = 0;
 
   // Grid rows the workers asked to refresh, taken by the front end.
   std::mutex rowsMutex_;

@@ -7,6 +7,7 @@
 #include "armlink/commands.h"
 #include "armlink/port_rename.h"
 #include "console/line_format.h"
+#include "console/settings_keys.h"
 #include "platform/process_runner.h"
 #include "registry/registration_export.h"
 
@@ -126,6 +127,40 @@ void Server::TraceStart() {
 void Server::EditSettings(console::Form1Settings f, console::Form1Control control) {
   console::ApplyControl(control, f, settings_);
   form1_ = std::move(f);
+}
+
+bool Server::SetSettings(const std::vector<std::pair<std::string, std::string>>& changes,
+                         std::string* error) {
+  console::Form1Settings f = form1_;
+  std::vector<console::Form1Control> controls;
+  for (const auto& [key, value] : changes) {
+    const auto control = console::SetForm1Key(f, key, value, error);
+    if (!control) return false;
+    controls.push_back(*control);
+  }
+  // The tab offers the blocking box only while the internet check is on.
+  if (f.CheckAvarOrvane && !form1_.CheckAvarOrvane && !f.CheckBox_Internet) {
+    *error = "CheckAvarOrvane включается только вместе с CheckBox_Internet=1";
+    return false;
+  }
+  // The two ports change through their own steps, as their boxes do.
+  const int nnPort = f.NnPort, portArm = f.PortArm;
+  f.NnPort = form1_.NnPort;
+  f.PortArm = form1_.PortArm;
+  for (console::Form1Control c : controls) {
+    EditSettings(f, c);
+    f = form1_;  // a control may change others (the internet check clears the blocking)
+  }
+  if (nnPort != form1_.NnPort && !ChangeWorkstationPort(nnPort)) {
+    *error = "порт " + std::string("CNCB") + std::to_string(nnPort) + " не выбран";
+    return false;
+  }
+  if (portArm != form1_.PortArm) RenameWorkstationEnd(portArm);
+  ++settingsGeneration_;
+  const bool written = WriteSettings();
+  ApplyNetwork();
+  if (!written) *error = "файл настроек не записан";
+  return written;
 }
 
 bool Server::ChangeWorkstationPort(int nnPort) {

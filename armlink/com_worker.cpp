@@ -28,6 +28,7 @@ void TCOMThread::Loop() {
     SetAwaitingAck(link_, ch_, false);
   }
   while (!stop_) {
+    passes_.fetch_add(1, std::memory_order_relaxed);
     const auto start = Clock::now();
     if (RunOnce(kReadWaitMs)) continue;
     // A closed port, or one that returns at once, must not spin a core.

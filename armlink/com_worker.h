@@ -6,6 +6,7 @@
 
 #include <atomic>
 #include <condition_variable>
+#include <cstdint>
 #include <mutex>
 #include <thread>
 
@@ -29,6 +30,8 @@ class TCOMThread {
   // Stops between two passes, never while Lock is held, and waits for the end.
   void Stop();
   bool Finished() const { return finished_; }
+  // Passes of the loop so far: a count that stops while the worker hangs.
+  uint64_t Passes() const { return passes_.load(std::memory_order_relaxed); }
 
   // One pass: a waiting service request, otherwise one read waiting up to
   // `waitMs`. True when something was handled. Tests drive it directly.
@@ -43,6 +46,7 @@ class TCOMThread {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> finished_{false};
+  std::atomic<uint64_t> passes_{0};
   std::mutex idleMutex_;
   std::condition_variable idle_;
 };

@@ -62,12 +62,15 @@ std::optional<std::string> AnswerText(const uint8_t* t) {
 }  // namespace
 
 bool DecodeServiceAnswer(const devlink::ClientRecord& r, const uint8_t* t,
-                         console::MessageSink& sink) {
+                         console::MessageSink& sink, std::string* answer) {
   const bool valid = t[0] == 0xFE && devlink::CheckByteOk(t, 128);
   if (!valid) return false;
   if (r.serviceAnswerExpected) {
-    if (const auto text = AnswerText(t))
-      sink.Message(console::Format("Пульт.N-%d/%d/%d", t[3], t[4], t[5]) + *text);
+    if (const auto text = AnswerText(t)) {
+      const std::string line = console::Format("Пульт.N-%d/%d/%d", t[3], t[4], t[5]) + *text;
+      sink.Message(line);
+      if (answer) *answer = line;
+    }
   }
   const uint8_t L = t[1];
   return sink.Settings().GlBalanseOff && ((t[8] == 0x32 && L == 10) || (t[8] == 0x44 && L == 12));

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "console/message_sink.h"
 #include "devlink/client_record.h"
@@ -10,9 +11,10 @@
 namespace armlink {
 
 // For an event telegram of device `r`: produces the message of a service
-// answer when one is expected, and returns true when the event is a GSM
-// balance packet that is acknowledged but not forwarded to the workstation.
+// answer when one is expected (and gives its text in `answer`), and returns
+// true when the event is a GSM balance packet that is acknowledged but not
+// forwarded to the workstation.
 bool DecodeServiceAnswer(const devlink::ClientRecord& r, const uint8_t* t,
-                         console::MessageSink& sink);
+                         console::MessageSink& sink, std::string* answer = nullptr);
 
 }  // namespace armlink

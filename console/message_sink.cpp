@@ -42,20 +42,39 @@ DroppedLines LineQueue::Drain(std::vector<Line>& out, int timeoutMs) {
   return std::exchange(dropped_, {});
 }
 
+namespace {
+// The capture of the action running on this thread, if any.
+thread_local std::vector<std::string>* tCapture = nullptr;
+}  // namespace
+
+MessageSink::Capture::Capture(std::vector<std::string>& lines) : previous_(tCapture) {
+  tCapture = &lines;
+}
+
+MessageSink::Capture::~Capture() { tCapture = previous_; }
+
+void MessageSink::Push(Line line) {
+  if (tCapture && line.window == Window::Message) tCapture->push_back(line.text);
+  q_.Push(std::move(line));
+}
+
 void MessageSink::Drain(std::vector<Line>& out, int timeoutMs) {
+  const size_t from = out.size();
   const DroppedLines d = q_.Drain(out, timeoutMs);
-  if (!d.Any()) return;
-  std::string line = TimeStamp(clock_.Now());
-  line += Format(" Вывод не успевал за сервером: пропущено строк трафика: %zu, сообщений: %zu.",
-                 d.trace, d.messages);
-  out.push_back({Window::Message, std::move(line)});
+  if (d.Any()) {
+    std::string line = TimeStamp(clock_.Now());
+    line += Format(" Вывод не успевал за сервером: пропущено строк трафика: %zu, сообщений: %zu.",
+                   d.trace, d.messages);
+    out.push_back({Window::Message, std::move(line)});
+  }
+  history_.Record(out, from);
 }
 
 void MessageSink::Stamped(Window w, std::string_view text) {
   std::string line = TimeStamp(clock_.Now());
   line += ' ';
   line += text;
-  q_.Push({w, std::move(line)});
+  Push({w, std::move(line)});
 }
 
 void MessageSink::Message(std::string_view text) {
@@ -67,7 +86,7 @@ void MessageSink::RegMessage(std::string_view text) {
 }
 
 void MessageSink::ConsoleLine(std::string_view text) {
-  q_.Push({Window::Message, std::string(text)});
+  Push({Window::Message, std::string(text)});
 }
 
 void MessageSink::DebugLine(std::string_view text) {

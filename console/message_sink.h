@@ -13,17 +13,12 @@
 #include <vector>
 
 #include "console/console_settings.h"
+#include "console/line.h"
+#include "console/line_history.h"
 #include "console/traffic_filter.h"
 #include "platform/clock.h"
 
 namespace console {
-
-enum class Window : uint8_t { Message, Traffic };
-
-struct Line {
-  Window window;
-  std::string text;
-};
 
 // Lines the queue had no room for.
 struct DroppedLines {
@@ -86,8 +81,23 @@ class MessageSink {
 
   // The front end's side of the queue: every queued line into `out`, waiting
   // up to `timeoutMs` for the first, and after them one message saying how
-  // many lines were dropped since the last call, if any were.
+  // many lines were dropped since the last call, if any were. The lines are
+  // kept in History() as well.
   void Drain(std::vector<Line>& out, int timeoutMs);
+  const LineHistory& History() const { return history_; }
+
+  // While an object lives, the message window's lines that its thread
+  // produces are copied into `lines` too: what one action reported.
+  class Capture {
+   public:
+    explicit Capture(std::vector<std::string>& lines);
+    ~Capture();
+    Capture(const Capture&) = delete;
+    Capture& operator=(const Capture&) = delete;
+
+   private:
+    std::vector<std::string>* previous_;
+  };
 
   const ConsoleSettings& Settings() const { return s_; }
 
@@ -97,6 +107,7 @@ class MessageSink {
 
  private:
   void Stamped(Window w, std::string_view text);
+  void Push(Line line);
 
   void PushDevice(const uint8_t* telegram, std::string_view peer, uint16_t port, bool sent,
                   bool padded);
@@ -108,6 +119,7 @@ class MessageSink {
   // Lock; the guard keeps a trace from any other thread safe as well.
   mutable std::mutex filterGuard_;
   TrafficFilter filter_;
+  LineHistory history_;
 };
 
 }  // namespace console

@@ -42,6 +42,7 @@ void TEthernThread::Loop() {
   while (!stop_) {
     const uint32_t seen = signal_.Seen();
     if (!RunOnce() && !stop_) signal_.WaitChange(seen);
+    passes_.fetch_add(1, std::memory_order_relaxed);
   }
   finished_ = true;
 }

@@ -5,6 +5,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 #include <thread>
 
 #include "devlink/device_link.h"
@@ -27,6 +28,8 @@ class TEthernThread {
   // Stops between two steps, never while Lock is held, and waits for the end.
   void Stop();
   bool Finished() const { return finished_; }
+  // Passes of the loop so far: a count that stops while the worker hangs.
+  uint64_t Passes() const { return passes_.load(std::memory_order_relaxed); }
 
   // One pass of the loop; true when it found work. Tests drive it directly.
   bool RunOnce();
@@ -40,6 +43,7 @@ class TEthernThread {
   std::thread thread_;
   std::atomic<bool> stop_{false};
   std::atomic<bool> finished_{false};
+  std::atomic<uint64_t> passes_{0};
 };
 
 }  // namespace devlink

@@ -93,7 +93,9 @@ void EventTelegram(DeviceLink& link, uint16_t d) {
   r.linkFailCount = 0;
   if (r.linkState == 2) r.linkState = 3;
   AckRequest(r, t, link.settings);
-  bool accepted = armlink::DecodeServiceAnswer(r, t, link.sink);
+  std::string answer;
+  bool accepted = armlink::DecodeServiceAnswer(r, t, link.sink, &answer);
+  if (!answer.empty() && link.onServiceAnswer) link.onServiceAnswer(d, t[8], answer);
   if (!accepted) accepted = !armlink::PutToArm(r, t, link.sink);
   if (accepted) {
     r.substCount = 0;

@@ -34,6 +34,11 @@ void RegistrySaver::Finish() {
   if (thread_.joinable()) thread_.join();
 }
 
+bool RegistrySaver::Idle() const {
+  std::lock_guard<std::mutex> g(m_);
+  return !requested_ && !saving_;
+}
+
 uint64_t RegistrySaver::Saves() const {
   std::lock_guard<std::mutex> g(m_);
   return saves_;

@@ -31,6 +31,8 @@ class RegistrySaver {
   // dropped (the caller writes the registry itself from then on).
   void Finish();
 
+  // True when no save runs or is asked for.
+  bool Idle() const;
   // Saves done so far, and how many of them failed.
   uint64_t Saves() const;
   uint64_t Failures() const;

@@ -14,6 +14,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPlainTextEdit>
+#include <QProcess>
 #include <QPushButton>
 #include <QRadioButton>
 #include <QRegularExpression>
@@ -802,6 +803,216 @@ TEST_F(Console, ASecondCopyAnsweredNoRunsOnAndStillWritesNoRegistry) {
   asker.answers = {true};
   window->Shutdown(true);
   EXPECT_EQ(ReadFile(Ndx()), before);
+}
+
+// ---- one action, two front ends ----------------------------------------------
+// Each action of the console that is not about the window itself, done once
+// through the widgets and once through relayctl against the same running
+// console: both must leave the server in the same state.
+
+enum class FrontEnd { kWindow, kRelayctl };
+
+struct TwinCase {
+  const char* name;
+  int devices;                                // registry records made before the start
+  std::function<void(class Twin&)> before;    // after the start, before the action; may be empty
+  std::function<void(class Twin&)> widgets;   // the action through the window
+  std::vector<std::string> relayctl;          // the same through relayctl (with --yes)
+  std::function<void(class Twin&)> check;     // what either must leave
+};
+
+class Twin : public Console,
+             public ::testing::WithParamInterface<std::tuple<TwinCase, FrontEnd>> {
+ public:
+  using Console::A;
+  using Console::Record;
+  using Console::RowOf;
+  using Console::W;
+  using Console::WaitFor;
+  app::Server& S() { return *server; }
+  MainWindow& Window() { return *window; }
+  ScriptedAsker& Asker() { return asker; }
+  std::string File(const char* name) { return dir.File(name); }
+
+  // relayctl on this console's data folder; its exit status.
+  int Relayctl(std::vector<std::string> args) {
+    QStringList list = {"--data-dir", QString::fromStdString(dir.Path()), "--yes"};
+    for (const auto& a : args) list << QString::fromStdString(a);
+    QProcess p;
+    p.start(QString::fromStdString(kBin + "/relayctl"), list);
+    // The console serves the socket from its own event loop, which runs here.
+    EXPECT_TRUE(WaitFor([&] { return p.state() == QProcess::NotRunning; }, 10s));
+    output = p.readAllStandardOutput().toStdString() + p.readAllStandardError().toStdString();
+    return p.exitCode();
+  }
+  std::string output;
+};
+
+// A grid menu item on the row of client index `index`, answered Yes.
+void MenuItem(Twin& t, int index, const char* action) {
+  t.Window().PrepareGridMenu(t.RowOf(index));
+  t.Asker().answers = {true};
+  t.A(action)->trigger();
+}
+
+const TwinCase kTwins[] = {
+    {"RegisterAll", 0, nullptr,
+     [](Twin& t) {
+       t.W<QRadioButton>("RegOll")->click();
+       t.Asker().answers = {true};
+       t.W<QCheckBox>("CheckBox3")->click();
+     },
+     {"register", "all"},
+     [](Twin& t) {
+       EXPECT_TRUE(t.S().Settings().GlRegOn);
+       EXPECT_FALSE(t.S().Settings().GlRegOne);
+       EXPECT_TRUE(t.W<QCheckBox>("CheckBox3")->isChecked());
+     }},
+    {"RegisterOne", 0, nullptr,
+     [](Twin& t) {
+       t.W<QLineEdit>("EditRegOne")->setText("1/0/7");
+       t.Asker().answers = {true};
+       t.W<QCheckBox>("CheckBox3")->click();
+     },
+     {"register", "1/0/7"},
+     [](Twin& t) {
+       EXPECT_TRUE(t.S().Settings().GlRegOn);
+       EXPECT_TRUE(t.S().Settings().GlRegOne);
+       EXPECT_EQ(t.S().Settings().GlRegNPult.Load(), (devlink::ConsoleNumber{1, 0, 7}));
+       EXPECT_TRUE(t.W<QRadioButton>("RegOne")->isChecked());
+     }},
+    {"DeleteOne", 3, nullptr,
+     [](Twin& t) {
+       t.W<QCheckBox>("CheckDelOne")->click();
+       MenuItem(t, 1, "ActionDeleteReg");
+     },
+     {"delete", "1/0/2"},
+     [](Twin& t) {
+       EXPECT_EQ(t.Record(1).inUse, 0);
+       EXPECT_EQ(t.Record(0).inUse, 1);
+       EXPECT_EQ(t.Record(2).inUse, 1);
+     }},
+    {"DeleteAll", 3, nullptr,
+     [](Twin& t) {
+       t.Asker().answers = {true};
+       t.W<QPushButton>("ButtonDelAll")->click();
+     },
+     {"delete-all"},
+     [](Twin& t) {
+       for (size_t i = 0; i < 3; ++i) EXPECT_EQ(t.Record(i).inUse, 0) << i;
+     }},
+    {"PermitSubstitution", 2, nullptr,
+     [](Twin& t) {
+       t.W<QCheckBox>("CheckPodmena")->click();
+       MenuItem(t, 1, "ActionPodmena");
+     },
+     {"permit-substitution", "#1"},
+     [](Twin& t) {
+       EXPECT_EQ(t.Record(1).substPermit, 1);
+       EXPECT_EQ(t.Record(0).substPermit, 0);
+     }},
+    {"SwitchOff", 2, nullptr, [](Twin& t) { MenuItem(t, 0, "ActionSwitchOff"); },
+     {"switch-off", "1/0/1"},
+     [](Twin& t) {
+       EXPECT_EQ(t.Record(0).switchedOff, 1);
+       EXPECT_EQ(t.Record(1).switchedOff, 0);
+     }},
+    {"SaveWritesTheRegistry", 2,
+     [](Twin& t) { std::remove(t.File("relay-server.ndx").c_str()); },
+     [](Twin& t) {
+       t.W<QCheckBox>("CheckOtladka")->click();
+       t.W<QPushButton>("ButtonSave")->click();
+       t.S().WaitForSaves();
+     },
+     {"save"},
+     [](Twin& t) { EXPECT_EQ(ReadFile(t.File("relay-server.ndx")).size(), 2 * kRecordBytes); }},
+    {"ExportWritesTheList", 2, nullptr,
+     [](Twin& t) { t.W<QPushButton>("ButtonExport")->click(); },
+     {"export"},
+     [](Twin& t) {
+       const std::string list = ReadFile(t.File("RegistrationObj.txt"));
+       EXPECT_NE(list.find("1/0/2"), std::string::npos) << list;
+     }},
+    {"SettingsLikeTheTab", 0, nullptr,
+     [](Twin& t) {
+       t.W<QTabWidget>("PageControl1")->setCurrentIndex(4);
+       t.W<QCheckBox>("VklRedParam")->setChecked(true);
+       auto* c = t.W<QComboBox>("ComboBoxNaruchUO");
+       c->setCurrentIndex(1);
+       QFocusEvent out(QEvent::FocusOut);
+       QApplication::sendEvent(c, &out);
+       t.W<QCheckBox>("CheckBox_Internet")->click();
+       t.W<QCheckBox>("VklRedParam")->setChecked(false);
+     },
+     {"settings", "NaruchUO=1", "CheckBox_Internet=0"},
+     [](Twin& t) {
+       EXPECT_EQ(t.S().Settings().GlNaruchUO, 13);
+       EXPECT_FALSE(t.S().Settings().GlAvarInetBlock);
+       EXPECT_FALSE(t.S().Form1().CheckAvarOrvane) << "cleared with the internet check";
+       const std::string ini = ReadFile(t.File("relay-server.ini"));
+       EXPECT_NE(ini.find("NaruchUO=1\r\n"), std::string::npos) << ini;
+       EXPECT_NE(ini.find("CheckBox_Internet=0\r\n"), std::string::npos) << ini;
+       t.Window().Poll();  // the tab shows what the server holds
+       EXPECT_EQ(t.W<QComboBox>("ComboBoxNaruchUO")->currentIndex(), 1);
+       EXPECT_FALSE(t.W<QCheckBox>("CheckBox_Internet")->isChecked());
+     }},
+    {"TraceStart", 0, nullptr, [](Twin& t) { t.W<QPushButton>("ButtonPusk")->click(); },
+     {"trace", "start"},
+     [](Twin& t) {
+       EXPECT_TRUE(t.S().Settings().GlTraficRun);
+       t.Window().Poll();
+       EXPECT_TRUE(t.W<QPushButton>("ButtonPusk")->isChecked());
+     }},
+};
+
+TEST_P(Twin, LeavesTheSameState) {
+  const auto& [c, front] = GetParam();
+  WriteSettings();
+  if (c.devices) ASSERT_NO_FATAL_FAILURE(MakeRegistry(c.devices));
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ASSERT_TRUE(WaitFor([&] { return server->Running(); }));
+  if (c.before) c.before(*this);
+  if (front == FrontEnd::kWindow) {
+    c.widgets(*this);
+  } else {
+    EXPECT_EQ(Relayctl(c.relayctl), 0) << output;
+  }
+  window->Poll();
+  c.check(*this);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Actions, Twin,
+    ::testing::Combine(::testing::ValuesIn(kTwins),
+                       ::testing::Values(FrontEnd::kWindow, FrontEnd::kRelayctl)),
+    [](const auto& info) {
+      return std::string(std::get<0>(info.param).name) +
+             (std::get<1>(info.param) == FrontEnd::kWindow ? "ThroughTheWindow"
+                                                           : "ThroughRelayctl");
+    });
+
+// A request that arrives while the operator answers a question waits for the
+// answer: nothing changes under an open question.
+TEST_F(Console, AControlRequestWaitsWhileAQuestionIsOpen) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(MakeRegistry(2));
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ASSERT_TRUE(WaitFor([&] { return server->Running(); }));
+  QProcess p;
+  bool doneWhileAsked = true;
+  asker.whileAsking = [&] {
+    p.start(QString::fromStdString(kBin + "/relayctl"),
+            {"--data-dir", QString::fromStdString(dir.Path()), "--yes", "delete", "#0"});
+    // The box's own event loop runs for a while: the request must stay unserved.
+    QTest::qWait(700);
+    doneWhileAsked = p.state() == QProcess::NotRunning || Record(0).inUse == 0;
+  };
+  asker.answers = {false};
+  W<QCheckBox>("CheckBox3")->click();
+  EXPECT_FALSE(doneWhileAsked);
+  EXPECT_TRUE(WaitFor([&] { return p.state() == QProcess::NotRunning; }, 10s));
+  EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
+  EXPECT_EQ(Record(0).inUse, 0) << "served once the question was answered";
 }
 
 }  // namespace

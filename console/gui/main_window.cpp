@@ -32,6 +32,7 @@
 #include "console/gui/help_window.h"
 #include "console/gui/screen_fit.h"
 #include "console/line_format.h"
+#include "console/questions.h"
 #include "console/traffic_filter.h"
 
 namespace console::gui {
@@ -413,7 +414,7 @@ QWidget* MainWindow::BuildRegistrationTab() {
   connect(CheckAutoPodmena, &QCheckBox::toggled, this,
           [this](bool on) { server_.Settings().GlAutoPodmena = on; });
   connect(debugButtons_[0], &QPushButton::clicked, this, [this] {
-    if (Ask("Внимание - Все зарегистрированные приборы будут удалены! Исполнить?"))
+    if (Ask(console::kAskDeleteAll))
       server_.DeleteAllRegistrations();
   });
   connect(debugButtons_[1], &QPushButton::clicked, this, [this] { server_.ClearUnusedRecords(); });
@@ -657,7 +658,7 @@ void MainWindow::BuildMenus() {
   ActionSetFilter = item("ActionSetFilter", "Установить фильтр трафика");
 
   connect(ActionDeleteReg, &QAction::triggered, this, [this] {
-    if (!Ask("Внимание - Зарегистрированный прибор будет удален! Исполнить?")) return;
+    if (!Ask(console::kAskDeleteOne)) return;
     if (menuRow_ == RowDevice::kBadIndex)
       server_.Sink().DebugLine("Ошибка преобразования номера структуры");
     if (menuRow_ == RowDevice::kDevice) server_.DeleteRegistration(menuDevice_);
@@ -669,7 +670,7 @@ void MainWindow::BuildMenus() {
       CheckPodmena->setChecked(false);
   });
   connect(ActionSwitchOff, &QAction::triggered, this, [this] {
-    if (!Ask("Внимание - Этот прибор не будет охраняться! Исполнить?")) return;
+    if (!Ask(console::kAskSwitchOff)) return;
     if (MenuDevice()) server_.SwitchOff(menuDevice_);
   });
   connect(ActionSwitchOn, &QAction::triggered, this, [this] {
@@ -764,9 +765,12 @@ void MainWindow::CheckSecondCopy() {
 bool MainWindow::Ask(const QString& question) {
   // While the box is open its own event loop runs the timers: they must not
   // change what the operator is answering about, nor ask again.
+  // The control socket's requests wait for the answer as well.
   asking_ = true;
+  server_.SetFrontEndBusy(true);
   const bool yes =
       asker_.Ask(isVisible() && !isMinimized() ? this : nullptr, kTitle, question);
+  server_.SetFrontEndBusy(false);
   asking_ = false;
   return yes;
 }
@@ -854,6 +858,21 @@ void MainWindow::Poll() {
   AppendLines();
   if (asking_) return;  // the boxes stay as the operator left them until the answer
   const console::ConsoleSettings& s = server_.Settings();
+  // Settings and the registration mode may change through the control socket.
+  if (settingsShown_ != server_.SettingsGeneration()) {
+    settingsShown_ = server_.SettingsGeneration();
+    ShowForm1(server_.Form1());
+    ApplyEditLock();
+  }
+  if (s.GlRegOn && s.GlRegOne != RegOne->isChecked()) {
+    QSignalBlocker r1(RegOne), r2(RegOll);
+    (s.GlRegOne ? RegOne : RegOll)->setChecked(true);
+    EditRegOne->setVisible(s.GlRegOne);
+  }
+  if (s.GlRegOne && s.GlRegOn) {
+    const QString shown = NumberText(s.GlRegNPult.Load());
+    if (EditRegOne->text() != shown && !EditRegOne->hasFocus()) EditRegOne->setText(shown);
+  }
   QSignalBlocker b1(CheckBox3), b2(CheckDelOne);
   CheckBox3->setChecked(s.GlRegOn);
   CheckDelOne->setChecked(server_.DeleteOneAllowed());
@@ -1044,8 +1063,7 @@ void MainWindow::OnRegBox(bool on) {
     return;
   }
   const bool one = RegOne->isChecked();
-  const QString question = one ? "Внимание - включена постоянная регистрация! Исполнить?"
-                               : "Внимание - включена регистрация на 5мин.! Исполнить?";
+  const QString question = one ? console::kAskRegisterOne : console::kAskRegisterAll;
   if (!Ask(question)) {
     // A second copy's permanent state is never cleared here.
     CheckBox3->setChecked(false);

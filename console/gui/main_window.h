@@ -133,6 +133,7 @@ class MainWindow final : public QMainWindow {
   bool GlSecondCopy = false;
   bool shutDown_ = false;
   bool asking_ = false;  // a question box is open
+  uint64_t settingsShown_ = 0;  // the server's settings generation on the tab
   bool showingForm_ = false;  // controls being set from the settings
 
   // The device and column the open menus were prepared for.

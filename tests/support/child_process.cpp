@@ -12,6 +12,7 @@
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/wait.h>
+#include <fcntl.h>
 #include <unistd.h>
 
 extern char** environ;
@@ -24,6 +25,8 @@ ChildProcess::ChildProcess(const std::string& path, const std::vector<std::strin
   if (pipe(fds) != 0) throw std::runtime_error("pipe");
   posix_spawn_file_actions_t fa;
   posix_spawn_file_actions_init(&fa);
+  // No child reads a terminal: a question it would ask there is refused instead.
+  posix_spawn_file_actions_addopen(&fa, 0, "/dev/null", O_RDONLY, 0);
   posix_spawn_file_actions_adddup2(&fa, fds[1], 1);
   if (withStderr) posix_spawn_file_actions_adddup2(&fa, fds[1], 2);
   posix_spawn_file_actions_addclose(&fa, fds[0]);

@@ -1,0 +1,427 @@
+#include "app/control_requests.h"
+
+#include <algorithm>
+#include <cctype>
+#include <chrono>
+#include <nlohmann/json.hpp>
+
+#include "app/options.h"
+#include "app/server.h"
+#include "console/questions.h"
+#include "console/settings_keys.h"
+
+namespace app {
+
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+struct VerbRule {
+  const char* verb;
+  bool needsDevice;
+  bool needsMode;
+};
+
+const VerbRule kVerbs[] = {
+    {"status", false, false},        {"devices", false, false},
+    {"register", false, true},       {"delete", true, false},
+    {"delete-all", false, false},    {"clear-unused", false, false},
+    {"permit-substitution", true, false}, {"switch-off", true, false},
+    {"switch-on", true, false},      {"request", true, true},
+    {"save", false, false},          {"load", false, false},
+    {"compare", false, false},       {"export", false, false},
+    {"settings", false, false},      {"messages", false, false},
+    {"trace", false, false},
+};
+
+// Lines of a stream taken per pass of the front end.
+constexpr size_t kStreamBatch = 1000;
+constexpr int kMaxWaitSeconds = 3600;
+
+// Device texts come from the registry file and may hold any bytes.
+std::string Dump(const json& j) {
+  return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+}
+
+std::string NumberText(const devlink::ConsoleNumber& n) {
+  return std::to_string(n.n1) + "/" + std::to_string(n.n2) + "/" + std::to_string(n.n3);
+}
+
+const char* LinkText(uint8_t state) {
+  switch (state) {
+    case 0: return "норма";
+    case 1: return "авария";
+    case 2: return "авария передана";
+    case 3: return "восстановлена";
+  }
+  return "?";
+}
+
+const char* NoticeText(uint8_t notice) {
+  return notice == 1 ? "начало обслуживания" : notice == 2 ? "конец обслуживания" : "";
+}
+
+bool TakeString(const json& j, const char* key, std::string& to, std::string* error) {
+  if (!j.contains(key)) return true;
+  if (!j[key].is_string()) {
+    *error = std::string("поле \"") + key + "\" должно быть строкой";
+    return false;
+  }
+  to = j[key].get<std::string>();
+  return true;
+}
+
+bool TakeBool(const json& j, const char* key, bool& to, std::string* error) {
+  if (!j.contains(key)) return true;
+  if (!j[key].is_boolean()) {
+    *error = std::string("поле \"") + key + "\" должно быть true или false";
+    return false;
+  }
+  to = j[key].get<bool>();
+  return true;
+}
+
+bool TakeStrings(const json& j, const char* key, std::vector<std::string>& to,
+                 std::string* error) {
+  if (!j.contains(key)) return true;
+  bool ok = j[key].is_array();
+  for (size_t i = 0; ok && i < j[key].size(); ++i) ok = j[key][i].is_string();
+  if (!ok) {
+    *error = std::string("поле \"") + key + "\" должно быть списком строк";
+    return false;
+  }
+  for (const json& s : j[key]) to.push_back(s.get<std::string>());
+  return true;
+}
+
+// Each line of a window from `cursor` on, as {"line":...}; {"missed":n} first
+// when the window dropped lines the follower had not read yet.
+class FollowJob : public ControlJob {
+ public:
+  FollowJob(const console::LineHistory& history, console::Window w, uint64_t cursor)
+      : history_(history), window_(w), cursor_(cursor) {}
+  bool Continue(std::string& out) override {
+    const auto read = history_.From(window_, cursor_, kStreamBatch);
+    if (read.missed) out += Dump({{"missed", read.missed}});
+    for (const std::string& l : read.lines) out += Dump({{"line", l}});
+    cursor_ = read.next;
+    return true;  // until the client goes
+  }
+
+ private:
+  const console::LineHistory& history_;
+  console::Window window_;
+  uint64_t cursor_;
+};
+
+// The answer of one device to a service request of one kind, or a time-out.
+class AnswerJob : public ControlJob {
+ public:
+  AnswerJob(Server& server, DeviceRef d, int kind, uint64_t after, int seconds, json answer)
+      : server_(server), device_(d), kind_(kind), after_(after),
+        deadline_(Clock::now() + std::chrono::seconds(seconds)), seconds_(seconds),
+        answer_(std::move(answer)) {}
+  bool Continue(std::string& out) override {
+    for (const Server::ServiceAnswer& a : server_.ServiceAnswersAfter(after_)) {
+      after_ = a.seq;
+      if (a.index == device_.index && Answers(a.code)) {
+        answer_["answer"] = a.line;
+        out += Dump(answer_);
+        return false;
+      }
+    }
+    if (Clock::now() < deadline_) return true;
+    answer_["ok"] = false;
+    answer_["error"] = "прибор " + NumberText(device_.number) + " не ответил за " +
+                       std::to_string(seconds_) + " с";
+    out += Dump(answer_);
+    return false;
+  }
+
+ private:
+  // The answer codes of each kind: channel type, signal level, balance.
+  bool Answers(uint8_t code) const {
+    switch (kind_) {
+      case 0: return code == 0x46;
+      case 1:
+      case 2: return code == 0x45;
+      default: return code == 0x44 || code == 0x32;
+    }
+  }
+  Server& server_;
+  DeviceRef device_;
+  int kind_;
+  uint64_t after_;
+  Clock::time_point deadline_;
+  int seconds_;
+  json answer_;
+};
+
+// The end of the registry saves asked for, and whether one of them failed.
+class SaveJob : public ControlJob {
+ public:
+  SaveJob(Server& server, uint64_t failures, json answer)
+      : server_(server), failures_(failures), answer_(std::move(answer)) {}
+  bool Continue(std::string& out) override {
+    if (!server_.SavesIdle()) return true;
+    if (server_.SaveFailures() != failures_) {
+      answer_["ok"] = false;
+      answer_["error"] = "реестр не записан, причина в сообщениях сервера";
+    }
+    out += Dump(answer_);
+    return false;
+  }
+
+ private:
+  Server& server_;
+  uint64_t failures_;
+  json answer_;
+};
+
+}  // namespace
+
+std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::string* error) {
+  const json j = json::parse(line, nullptr, false);
+  if (j.is_discarded() || !j.is_object()) {
+    *error = "запрос должен быть объектом JSON в одной строке";
+    return std::nullopt;
+  }
+  static const char* kFields[] = {"verb", "device", "mode",   "keys",   "set",
+                                  "yes",  "wait",   "follow", "failed", "timeout"};
+  for (const auto& item : j.items()) {
+    bool known = false;
+    for (const char* f : kFields) known = known || item.key() == f;
+    if (!known) {
+      *error = "неизвестное поле \"" + item.key() + "\"";
+      return std::nullopt;
+    }
+  }
+  ControlRequest r;
+  std::vector<std::string> set;
+  if (!TakeString(j, "verb", r.verb, error) || !TakeString(j, "device", r.device, error) ||
+      !TakeString(j, "mode", r.mode, error) || !TakeStrings(j, "keys", r.keys, error) ||
+      !TakeStrings(j, "set", set, error) || !TakeBool(j, "yes", r.yes, error) ||
+      !TakeBool(j, "wait", r.wait, error) || !TakeBool(j, "follow", r.follow, error) ||
+      !TakeBool(j, "failed", r.failed, error))
+    return std::nullopt;
+  if (j.contains("timeout")) {
+    if (!j["timeout"].is_number_integer() || j["timeout"].get<int64_t>() < 1 ||
+        j["timeout"].get<int64_t>() > kMaxWaitSeconds) {
+      *error = "поле \"timeout\" должно быть целым числом секунд от 1 до " +
+               std::to_string(kMaxWaitSeconds);
+      return std::nullopt;
+    }
+    r.timeoutSeconds = int(j["timeout"].get<int64_t>());
+  }
+  const VerbRule* rule = nullptr;
+  for (const VerbRule& v : kVerbs)
+    if (r.verb == v.verb) rule = &v;
+  if (!rule) {
+    *error = r.verb.empty() ? "нет поля \"verb\"" : "неизвестная команда \"" + r.verb + "\"";
+    return std::nullopt;
+  }
+  if (!rule->needsDevice && !r.device.empty()) {
+    *error = r.verb + ": прибор не указывается";
+    return std::nullopt;
+  }
+  if (!rule->needsMode && !r.mode.empty() && r.verb != "trace") {
+    *error = r.verb + ": поле \"mode\" не относится к этой команде";
+    return std::nullopt;
+  }
+  if (rule->needsDevice && r.device.empty()) {
+    *error = r.verb + ": не указан прибор (N1/N2/N3 или #N)";
+    return std::nullopt;
+  }
+  if (rule->needsMode && r.mode.empty()) {
+    *error = r.verb + (r.verb == "register" ? ": ожидается all, off или номер N1/N2/N3"
+                                            : ": не указан вид запроса");
+    return std::nullopt;
+  }
+  if (r.verb == "register" && r.mode != "all" && r.mode != "off" && !ParseConsoleNumber(r.mode)) {
+    *error = "register: ожидается all, off или пультовой номер N1/N2/N3 (каждое число 0..255)";
+    return std::nullopt;
+  }
+  if (r.verb == "request") {
+    bool known = false;
+    for (const char* k : kRequestKinds) known = known || r.mode == k;
+    if (!known) {
+      *error = "request: вид запроса один из channel, signal1, signal2, balance1, balance2";
+      return std::nullopt;
+    }
+  }
+  if (r.verb == "trace" && !r.mode.empty() && r.mode != "start" && r.mode != "stop") {
+    *error = "trace: ожидается start или stop";
+    return std::nullopt;
+  }
+  for (const std::string& kv : set) {
+    const size_t eq = kv.find('=');
+    if (eq == std::string::npos || eq == 0) {
+      *error = "settings: ожидается КЛЮЧ=ЗНАЧЕНИЕ, а не \"" + kv + "\"";
+      return std::nullopt;
+    }
+    r.set.emplace_back(kv.substr(0, eq), kv.substr(eq + 1));
+  }
+  if (!r.set.empty() && !r.keys.empty()) {
+    *error = "settings: ключи показываются или меняются, не то и другое сразу";
+    return std::nullopt;
+  }
+  return r;
+}
+
+const char* QuestionOf(const ControlRequest& r) {
+  if (r.verb == "register" && r.mode == "all") return console::kAskRegisterAll;
+  if (r.verb == "register" && r.mode != "off") return console::kAskRegisterOne;
+  if (r.verb == "delete") return console::kAskDeleteOne;
+  if (r.verb == "delete-all") return console::kAskDeleteAll;
+  if (r.verb == "switch-off") return console::kAskSwitchOff;
+  return nullptr;
+}
+
+std::unique_ptr<ControlJob> ControlDispatcher::Handle(std::string_view line, std::string& out) {
+  std::string error;
+  const auto r = ParseControlRequest(line, &error);
+  if (!r) {
+    out += ErrorAnswer(error, true);
+    return nullptr;
+  }
+  if (const char* question = QuestionOf(*r); question && !r->yes) {
+    json a = {{"ok", false}, {"usage", true}, {"question", question},
+              {"error", "нужно подтверждение (\"yes\": true): " + std::string(question)}};
+    out += Dump(a);
+    return nullptr;
+  }
+  return Carry(*r, out);
+}
+
+std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r, std::string& out) {
+  json a = {{"ok", true}};
+  std::vector<std::string> said;  // the message lines this action produced
+  std::optional<DeviceRef> d;
+  // What goes on after the action: a wait for a device's answer or for the
+  // saves, or a stream.
+  int waitKind = -1;
+  uint64_t answersBefore = 0, failuresBefore = 0;
+  bool waitSave = false;
+  uint64_t followFrom = 0;
+  const auto fail = [&a](const std::string& why) {
+    a["ok"] = false;
+    a["error"] = why;
+  };
+  {
+    console::MessageSink::Capture capture(said);
+    std::string why;
+    if (!r.device.empty()) {
+      d = server_.FindDevice(r.device, &why);
+      if (!d) {
+        out += ErrorAnswer(why, false);
+        return nullptr;
+      }
+    }
+    const std::string& v = r.verb;
+    if (v == "status") {
+      const Server::StatusReport s = server_.Status();
+      json ifaces = json::array();
+      for (const auto& i : s.interfaces)
+        ifaces.push_back({{"number", i.number}, {"address", i.address}, {"port", i.port}});
+      a["status"] = {{"version", s.version},
+                     {"uptime_seconds", s.uptimeSeconds},
+                     {"interfaces", ifaces},
+                     {"workstation_port", {{"name", s.portName}, {"open", s.portOpen}}},
+                     {"registration",
+                      {{"on", s.registrationOn},
+                       {"mode", s.registrationOne ? "one" : "all"},
+                       {"number", NumberText(s.registrationNumber)}}},
+                     {"registered", s.registered},
+                     {"links_failed", s.linksFailed},
+                     {"links_restored", s.linksRestored},
+                     {"internet", s.internet}};
+    } else if (v == "devices") {
+      json list = json::array();
+      for (const Server::DeviceInfo& i : server_.Devices(r.failed))
+        list.push_back({{"index", i.index},
+                        {"address", i.address},
+                        {"port", i.port},
+                        {"number", NumberText(i.number)},
+                        {"interface", i.iface},
+                        {"switched_off", i.switchedOff},
+                        {"link", LinkText(i.linkState)},
+                        {"maintenance", NoticeText(i.maintNotice)}});
+      a["devices"] = list;
+    } else if (v == "register") {
+      if (r.mode == "off") server_.CloseRegistration();
+      else if (r.mode == "all") server_.OpenRegistrationAll();
+      else server_.OpenRegistrationOne(*ParseConsoleNumber(r.mode));
+    } else if (v == "delete") {
+      if (!server_.DeleteRegistration(*d)) fail("регистрация не удалена");
+    } else if (v == "delete-all") {
+      server_.DeleteAllRegistrations();
+    } else if (v == "clear-unused") {
+      server_.ClearUnusedRecords();
+    } else if (v == "permit-substitution") {
+      if (!server_.PermitSubstitution(*d)) fail("подмена не разрешена");
+    } else if (v == "switch-off") {
+      if (!server_.SwitchOff(*d)) fail("прибор не выключен");
+    } else if (v == "switch-on") {
+      if (!server_.SwitchOn(*d)) fail("прибор не включён");
+    } else if (v == "request") {
+      int kind = 0;
+      while (r.mode != kRequestKinds[kind]) ++kind;
+      answersBefore = server_.LastServiceAnswer();
+      if (!server_.ServiceRequest(*d, kind)) fail("запрос не отправлен");
+      else if (r.wait) waitKind = kind;
+    } else if (v == "save") {
+      failuresBefore = server_.SaveFailures();
+      server_.SaveRegistry();
+      waitSave = true;
+    } else if (v == "load") {
+      server_.LoadRegistry();
+    } else if (v == "compare") {
+      switch (server_.CompareRegistry()) {
+        case registry::NdxCompare::Equal: break;
+        case registry::NdxCompare::Different: fail("реестр в памяти и файл реестра различаются"); break;
+        case registry::NdxCompare::Failed: fail("файл реестра не прочитан"); break;
+      }
+    } else if (v == "export") {
+      if (!server_.ExportRegistered()) fail("RegistrationObj.txt не записан");
+    } else if (v == "settings") {
+      if (!r.set.empty()) {
+        if (!server_.SetSettings(r.set, &why)) fail(why);
+      }
+      json list = json::array();
+      for (const auto& [key, value] : console::Form1Values(server_.Form1())) {
+        bool wanted = r.keys.empty();
+        for (const std::string& k : r.keys)
+          wanted = wanted || (k.size() == key.size() &&
+                              std::equal(k.begin(), k.end(), key.begin(), [](char x, char y) {
+                                return std::tolower(static_cast<unsigned char>(x)) ==
+                                       std::tolower(static_cast<unsigned char>(y));
+                              }));
+        if (wanted) list.push_back({key, value});
+      }
+      if (list.size() < r.keys.size()) fail("в секции Form1 нет такого ключа");
+      if (r.set.empty()) a["settings"] = list;
+    } else if (v == "messages" || v == "trace") {
+      if (v == "trace" && r.mode == "start") server_.TraceStart();
+      if (v == "trace" && r.mode == "stop") server_.TraceStop();
+      const auto w = v == "messages" ? console::Window::Message : console::Window::Traffic;
+      const console::LineHistory& h = server_.Sink().History();
+      const auto read = h.From(w, 0, console::LineHistory::kDefaultKeep);
+      if (r.mode.empty()) a["lines"] = read.lines;
+      if (v == "trace") a["running"] = server_.Settings().GlTraficRun.load();
+      followFrom = read.next;
+    }
+  }
+  a["messages"] = said;
+  if (waitSave) return std::make_unique<SaveJob>(server_, failuresBefore, a);
+  if (waitKind >= 0)
+    return std::make_unique<AnswerJob>(server_, *d, waitKind, answersBefore, r.timeoutSeconds, a);
+  out += Dump(a);
+  if (r.follow && (r.verb == "messages" || r.verb == "trace")) {
+    const auto w = r.verb == "messages" ? console::Window::Message : console::Window::Traffic;
+    return std::make_unique<FollowJob>(server_.Sink().History(), w, followFrom);
+  }
+  return nullptr;
+}
+
+}  // namespace app

@@ -1,0 +1,53 @@
+// The requests of the control socket: parsed from one JSON line, checked, and
+// carried out on the front end's thread through the same Server calls that
+// the console's widgets make.
+#pragma once
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "app/control_server.h"
+
+namespace app {
+
+class Server;
+
+struct ControlRequest {
+  std::string verb;
+  std::string device;                 // "N1/N2/N3" or "#index"
+  std::string mode;                   // register: all|off|N1/N2/N3; request: the kind; trace: start|stop
+  std::vector<std::string> keys;      // settings to show
+  std::vector<std::pair<std::string, std::string>> set;  // settings to change, in order
+  bool yes = false;                   // the operator's question was answered Yes
+  bool wait = false;                  // request: wait for the device's answer
+  bool follow = false;                // messages, trace: go on streaming
+  bool failed = false;                // devices: only those whose link failed
+  int timeoutSeconds = 30;            // request --wait
+};
+
+// The request of a line; nullopt with the reason in `error` for anything
+// else: not JSON, not an object, an unknown verb, a field of a wrong type or
+// a missing one.
+std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::string* error);
+
+// The kinds of service request by name, in the order of their codes 0..4.
+inline constexpr const char* kRequestKinds[5] = {"channel", "signal1", "signal2", "balance1",
+                                                 "balance2"};
+
+// The question the console asks before `r`, or nullptr when it asks none.
+const char* QuestionOf(const ControlRequest& r);
+
+class ControlDispatcher : public ControlHandler {
+ public:
+  explicit ControlDispatcher(Server& server) : server_(server) {}
+  std::unique_ptr<ControlJob> Handle(std::string_view line, std::string& out) override;
+
+ private:
+  std::unique_ptr<ControlJob> Carry(const ControlRequest& r, std::string& out);
+  Server& server_;
+};
+
+}  // namespace app

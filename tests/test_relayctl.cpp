@@ -1,0 +1,254 @@
+// relayctl against the real relay-server --headless: every verb, a request
+// answered by a device, the message stream, and requests that are wrong or
+// hostile, while devsim's devices go on being served.
+#include <gtest/gtest.h>
+
+#include <pwd.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <cstdio>
+#include <fstream>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/unix_socket.h"
+#include "tests/support/child_process.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+using testsupport::ChildProcess;
+
+const std::string kBin = RELAY_BIN_DIR;
+
+struct CtlRun {
+  int status = -1;
+  std::string out;  // standard output and error together
+};
+
+class Relayctl : public ::testing::Test {
+ protected:
+  testsupport::TempDir dir;
+  std::string ports = dir.File("ports");
+  unsigned short port = testsupport::FreeUdpPort();
+  std::unique_ptr<ChildProcess> server;
+
+  void SetUp() override {
+    ::mkdir(ports.c_str(), 0755);
+    testsupport::WriteFile(dir.File("relay-server.ini"),
+                           "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
+                               std::to_string(port) + "\r\n");
+  }
+
+  void MakeRegistry(int devices) {
+    ASSERT_EQ(ChildProcess(kBin + "/devsim", {"--make-ndx", dir.File("relay-server.ndx"),
+                                              "--devices", std::to_string(devices), "--first",
+                                              "1/0/1", "--port", "4001"})
+                  .Wait(10s),
+              0);
+  }
+
+  void StartServer(std::vector<std::string> extra = {}) {
+    std::vector<std::string> args = {"--headless", "--data-dir", dir.Path(), "--ports-dir", ports};
+    args.insert(args.end(), extra.begin(), extra.end());
+    server = std::make_unique<ChildProcess>(kBin + "/relay-server", args);
+    ASSERT_TRUE(testsupport::WaitUdpBound(port, 5s));
+    // The socket is opened before the interfaces are bound.
+    ASSERT_EQ(::access(dir.File("relay-server.sock").c_str(), F_OK), 0);
+  }
+
+  CtlRun Ctl(std::vector<std::string> args, std::chrono::seconds limit = 20s) {
+    args.insert(args.begin(), {"--data-dir", dir.Path()});
+    ChildProcess p(kBin + "/relayctl", args, /*withStderr=*/true);
+    CtlRun r;
+    r.status = p.Wait(limit);
+    for (const std::string& l : p.Lines()) r.out += l + "\n";
+    return r;
+  }
+
+  std::string ReadFile(const std::string& name) {
+    std::ifstream f(dir.File(name), std::ios::binary);
+    std::ostringstream s;
+    s << f.rdbuf();
+    return s.str();
+  }
+};
+
+// One server, the verbs one after another: each row's exit status and a part
+// of what it prints. The state carries from row to row.
+TEST_F(Relayctl, EveryVerbAgainstAHeadlessServer) {
+  ASSERT_NO_FATAL_FAILURE(MakeRegistry(3));
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    const char* shows;
+  };
+  const Row rows[] = {
+      {{"status"}, 0, "Зарегистрировано приборов: 3"},
+      {{"devices"}, 0, "1/0/3"},
+      {{"devices", "--failed"}, 0, "1/0/3"},  // silent since the registry was made
+      {{"--json", "devices"}, 0, "\"number\":\"1/0/2\""},
+      {{"register", "all"}, 2, "Подтвердите флагом --yes"},
+      {{"--yes", "register", "all"}, 0, ""},
+      {{"status"}, 0, "Регистрация: всех новых приборов"},
+      {{"--yes", "register", "1/0/9"}, 0, ""},
+      {{"status"}, 0, "Регистрация: прибора 1/0/9"},
+      {{"register", "off"}, 0, ""},
+      {{"status"}, 0, "Регистрация: выключена"},
+      {{"--yes", "register", "1/0/300"}, 2, "N1/N2/N3"},
+      {{"--yes", "delete", "9/9/9"}, 1, "прибор 9/9/9 не зарегистрирован"},
+      {{"--yes", "delete", "#2"}, 0, ""},
+      {{"devices"}, 0, "1/0/2"},
+      {{"--yes", "delete", "#2"}, 1, "в записи #2 нет зарегистрированного прибора"},
+      {{"permit-substitution", "1/0/1"}, 0, ""},
+      {{"--yes", "switch-off", "1/0/1"}, 0, ""},
+      {{"--json", "devices"}, 0, "\"switched_off\":true"},
+      {{"switch-on", "#0"}, 0, ""},
+      {{"request", "channel", "1/0/2"}, 0, ""},
+      {{"save"}, 0, ""},
+      {{"compare"}, 0, ""},
+      {{"load"}, 0, ""},
+      {{"export"}, 0, ""},
+      {{"clear-unused"}, 0, ""},
+      {{"settings", "NaruchUO", "CheckBox_Internet"}, 0, "NaruchUO=0\nCheckBox_Internet=1"},
+      {{"settings", "NaruchUO=1", "BoxNPovtor=2"}, 0, ""},
+      {{"settings", "naruchuo"}, 0, "NaruchUO=1"},
+      {{"settings", "NaruchUO=0", "Left=5"}, 1, "ключ Left не меняется"},
+      {{"settings", "NaruchUO"}, 0, "NaruchUO=1"},
+      {{"settings", "GateWay1=1.2.3"}, 1, "IPv4"},
+      {{"trace", "start"}, 0, ""},
+      {{"messages"}, 0, "ФАЙЛ.NDX и БУФЕР-OK!"},  // said by "compare" above
+      {{"--yes", "delete-all"}, 0, ""},
+      {{"status"}, 0, "Зарегистрировано приборов: 0"},
+      {{"reboot"}, 2, "неизвестная команда"},
+  };
+  for (const Row& row : rows) {
+    std::string line;
+    for (const auto& a : row.args) line += a + " ";
+    const CtlRun r = Ctl(row.args);
+    EXPECT_EQ(r.status, row.status) << line << "\n" << r.out;
+    EXPECT_NE(r.out.find(row.shows), std::string::npos) << line << "\n" << r.out;
+  }
+  // What the verbs did reached the files.
+  EXPECT_NE(ReadFile("relay-server.ini").find("NaruchUO=1\r\n"), std::string::npos);
+  EXPECT_NE(ReadFile("relay-server.ini").find("BoxNPovtor=2\r\n"), std::string::npos);
+  EXPECT_NE(ReadFile("RegistrationObj.txt").find("1/0/1"), std::string::npos);
+
+  EXPECT_EQ(server->Terminate(), 0);
+  EXPECT_NE(::access(dir.File("relay-server.sock").c_str(), F_OK), 0) << "removed at exit";
+  EXPECT_EQ(Ctl({"status"}).status, 3) << "no server on the folder";
+}
+
+TEST_F(Relayctl, ARequestWaitsForTheDevicesAnswerAndTheStreamFollowsTheMessages) {
+  ASSERT_NO_FATAL_FAILURE(StartServer({"--register", "all"}));
+  ChildProcess follower(kBin + "/relayctl", {"--data-dir", dir.Path(), "messages", "--follow"});
+  // A device that keeps in touch and answers requests.
+  ChildProcess devsim(kBin + "/devsim",
+                      {"--server", "127.0.0.1:" + std::to_string(port), "--devices", "1",
+                       "--first", "1/0/1", "--heartbeat-ms", "200", "--duration-ms", "6000",
+                       "--answer-requests"});
+  ASSERT_FALSE(follower.WaitForLine("Пульт.N=1/0/1", 10s).empty())
+      << "the registration message reaches the follower";
+  const CtlRun r = Ctl({"request", "channel", "1/0/1", "--wait", "--timeout", "10"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Пульт.N-1/0/1 Тип:"), std::string::npos) << r.out;
+  const CtlRun balance = Ctl({"request", "balance1", "#0", "--wait", "--timeout", "10"});
+  EXPECT_EQ(balance.status, 0) << balance.out;
+  EXPECT_NE(balance.out.find("Баланс"), std::string::npos) << balance.out;
+  EXPECT_FALSE(follower.WaitForLine("Тип:", 5s).empty());
+  EXPECT_EQ(devsim.Wait(20s), 0);
+  // Once the device is silent, a wait ends with a refusal after its time-out.
+  const auto start = std::chrono::steady_clock::now();
+  const CtlRun none = Ctl({"request", "signal1", "1/0/1", "--wait", "--timeout", "1"});
+  EXPECT_EQ(none.status, 1) << none.out;
+  EXPECT_NE(none.out.find("не ответил за 1 с"), std::string::npos) << none.out;
+  EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
+}
+
+// Wrong and hostile requests get an answer or a closed connection; the
+// devices are served all the while, and relayctl still works after them.
+TEST_F(Relayctl, BadRequestsLeaveTheServerServingDevices) {
+  ASSERT_NO_FATAL_FAILURE(StartServer({"--register", "all"}));
+  ChildProcess devsim(kBin + "/devsim",
+                      {"--server", "127.0.0.1:" + std::to_string(port), "--devices", "3",
+                       "--first", "1/0/1", "--heartbeat-ms", "100", "--duration-ms", "4000"},
+                      /*withStderr=*/true);
+  const std::string sock = dir.File("relay-server.sock");
+  const auto ask = [&](const std::string& bytes) {
+    const int fd = platform::ConnectUnix(sock);
+    EXPECT_GE(fd, 0);
+    [[maybe_unused]] ssize_t n = ::send(fd, bytes.data(), bytes.size(), MSG_NOSIGNAL);
+    std::string got;
+    char buf[4096];
+    timeval tv{5, 0};
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    while ((n = ::recv(fd, buf, sizeof buf, 0)) > 0) {
+      got.append(buf, size_t(n));
+      if (got.back() == '\n') break;
+    }
+    ::close(fd);
+    return got;
+  };
+  EXPECT_NE(ask("hello\n").find("\"usage\":true"), std::string::npos);
+  EXPECT_NE(ask("{\"verb\":\"delete\",\"device\":5}\n").find("строкой"), std::string::npos);
+  EXPECT_NE(ask("{\"verb\":\"delete-all\"}\n").find("нужно подтверждение"), std::string::npos);
+  EXPECT_NE(ask(std::string(1 << 20, '{')).find("длиннее"), std::string::npos);
+  // A hundred clients at once, all silent: some are refused, none is served
+  // wrongly, and the server is not held up.
+  std::vector<int> silent;
+  for (int k = 0; k < 100; ++k) silent.push_back(platform::ConnectUnix(sock));
+  std::this_thread::sleep_for(300ms);
+  for (int fd : silent) ::close(fd);
+
+  // Another user is refused even when the socket's mode would let him in.
+  if (::geteuid() == 0) {
+    ::chmod(dir.Path().c_str(), 0711);
+    ::chmod(sock.c_str(), 0666);
+    int pipe_fds[2];
+    ASSERT_EQ(::pipe(pipe_fds), 0);
+    const pid_t child = ::fork();
+    if (child == 0) {
+      const passwd* nobody = ::getpwnam("nobody");
+      if (!nobody || ::setgid(nobody->pw_gid) != 0 || ::setuid(nobody->pw_uid) != 0) ::_exit(2);
+      const int fd = platform::ConnectUnix(sock);
+      if (fd < 0) ::_exit(3);
+      const char req[] = "{\"verb\":\"status\"}\n";
+      [[maybe_unused]] ssize_t n = ::send(fd, req, sizeof req - 1, MSG_NOSIGNAL);
+      char buf[512];
+      n = ::recv(fd, buf, sizeof buf, 0);
+      [[maybe_unused]] ssize_t w = ::write(pipe_fds[1], buf, n > 0 ? size_t(n) : 0);
+      ::_exit(0);
+    }
+    ::close(pipe_fds[1]);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    char buf[512];
+    const ssize_t n = ::read(pipe_fds[0], buf, sizeof buf);
+    ::close(pipe_fds[0]);
+    ASSERT_EQ(WEXITSTATUS(status), 0);
+    const std::string answer(buf, n > 0 ? size_t(n) : 0);
+    EXPECT_NE(answer.find("доступ запрещён"), std::string::npos) << answer;
+    EXPECT_EQ(answer.find("\"status\""), std::string::npos) << "no state for a stranger";
+  }
+
+  EXPECT_EQ(devsim.Wait(20s), 0);
+  const auto lines = devsim.Lines();
+  std::string summary;
+  for (const auto& l : lines)
+    if (l.rfind("devsim: devices=", 0) == 0) summary = l;
+  EXPECT_NE(summary.find(" registered=3 "), std::string::npos) << summary;
+  EXPECT_NE(summary.find(" unanswered=0 "), std::string::npos) << summary;
+  const CtlRun r = Ctl({"status"});
+  EXPECT_EQ(r.status, 0) << r.out;
+  EXPECT_NE(r.out.find("Зарегистрировано приборов: 3"), std::string::npos) << r.out;
+}
+
+}  // namespace

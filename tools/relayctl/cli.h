@@ -1,0 +1,27 @@
+// relayctl's command line: the request it sends and how it prints the answer.
+#pragma once
+
+#include <nlohmann/json.hpp>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace relayctl {
+
+struct Command {
+  std::string dataDir;     // empty: the folder of relayctl itself
+  bool json = false;       // print the server's answers as they come
+  bool yes = false;        // the console's question is answered Yes in advance
+  bool help = false;
+  nlohmann::json request;  // the request line's object
+  bool follow = false;     // the answer is followed by a stream
+  int waitSeconds = 0;     // how long the request itself may wait (request --wait)
+};
+
+// The command of the arguments after the program name; nullopt with the
+// reason in `error` for bad usage.
+std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::string* error);
+
+extern const char kUsage[];
+
+}  // namespace relayctl

@@ -1,0 +1,151 @@
+// relayctl: runs one request against the relay server of a data folder
+// through its control socket and prints the answer.
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <iostream>
+#include <poll.h>
+#include <sys/socket.h>
+#include <string>
+#include <unistd.h>
+#include <vector>
+
+#include "platform/unix_socket.h"
+#include "tools/relayctl/cli.h"
+#include "tools/relayctl/output.h"
+
+namespace {
+
+using nlohmann::json;
+
+enum Exit { kDone = 0, kFailed = 1, kUsage = 2, kNoServer = 3 };
+
+// How long an answer may take beyond the request's own wait: a server whose
+// operator has a question box open holds requests until it is answered.
+constexpr int kAnswerWaitSeconds = 120;
+
+std::string ExecutableDir() {
+  std::string path(4096, '\0');
+  const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size() - 1);
+  path.resize(n > 0 ? size_t(n) : 0);
+  const size_t slash = path.rfind('/');
+  return slash == std::string::npos ? "." : path.substr(0, slash);
+}
+
+int Fail(int status, const std::string& why) {
+  std::fprintf(stderr, "relayctl: %s\n", why.c_str());
+  return status;
+}
+
+// Reads lines from the server; `onLine` returns false when no more are wanted.
+// False when the server closed the connection or did not answer in time.
+template <typename F>
+bool ReadLines(int fd, int timeoutSeconds, F onLine) {
+  std::string buf;
+  char chunk[8192];
+  for (;;) {
+    for (size_t end; (end = buf.find('\n')) != std::string::npos;) {
+      const std::string line = buf.substr(0, end);
+      buf.erase(0, end + 1);
+      if (!onLine(line)) return true;
+    }
+    pollfd p{fd, POLLIN, 0};
+    const int r = ::poll(&p, 1, timeoutSeconds > 0 ? timeoutSeconds * 1000 : -1);
+    if (r < 0 && errno == EINTR) continue;
+    if (r <= 0) return false;
+    const ssize_t n = ::read(fd, chunk, sizeof chunk);
+    if (n <= 0) return false;
+    buf.append(chunk, size_t(n));
+  }
+}
+
+bool AskOnTerminal(const std::string& question) {
+  std::fprintf(stderr, "%s [да/нет] ", question.c_str());
+  std::fflush(stderr);
+  std::string answer;
+  if (!std::getline(std::cin, answer)) return false;
+  return answer == "да" || answer == "Да" || answer == "д" || answer == "y" || answer == "yes";
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  std::string error;
+  auto command = relayctl::ParseCommand(std::vector<std::string>(argv + 1, argv + argc), &error);
+  if (!command) {
+    std::fprintf(stderr, "relayctl: %s\n%s", error.c_str(), relayctl::kUsage);
+    return kUsage;
+  }
+  if (command->help) {
+    std::fputs(relayctl::kUsage, stdout);
+    return kDone;
+  }
+  const std::string dir = command->dataDir.empty() ? ExecutableDir() : command->dataDir;
+  const std::string path = dir + "/relay-server.sock";
+  const std::string verb = command->request["verb"];
+
+  for (;;) {
+    const int fd = platform::ConnectUnix(path);
+    if (fd < 0) {
+      if (errno == ENOENT || errno == ECONNREFUSED)
+        return Fail(kNoServer, "сервер на каталоге " + dir + " не запущен");
+      if (errno == EACCES)
+        return Fail(kFailed, "нет доступа к " + path +
+                                 ": управлять сервером может только его пользователь или root");
+      return Fail(kFailed, path + ": " + std::strerror(errno));
+    }
+    const std::string line = command->request.dump() + "\n";
+    if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) {
+      ::close(fd);
+      return Fail(kFailed, "запрос не передан серверу");
+    }
+    int status = kDone;
+    bool answered = false;
+    std::string question;
+    const int wait = command->follow ? 0 : command->waitSeconds + kAnswerWaitSeconds;
+    const bool read = ReadLines(fd, wait, [&](const std::string& text) {
+      const json item = json::parse(text, nullptr, false);
+      if (!item.is_object()) {
+        status = Fail(kFailed, "непонятный ответ сервера");
+        return false;
+      }
+      if (answered) {  // a stream after the answer
+        std::puts(command->json ? text.c_str() : relayctl::StreamLine(item).c_str());
+        std::fflush(stdout);
+        return true;
+      }
+      answered = true;
+      const bool ok = item.value("ok", false);
+      if (!ok && item.contains("question") && !command->yes) {
+        question = item.value("question", "");
+        return false;
+      }
+      if (command->json) {
+        std::puts(text.c_str());
+      } else {
+        for (const std::string& l : relayctl::AnswerLines(verb, item)) std::puts(l.c_str());
+      }
+      std::fflush(stdout);
+      if (!ok) {
+        if (!command->json) Fail(0, item.value("error", "отказ сервера"));
+        status = item.value("usage", false) ? kUsage : kFailed;
+      }
+      return ok && command->follow;
+    });
+    ::close(fd);
+    if (!question.empty()) {
+      // The console would ask first: so does the terminal, or the request is refused.
+      if (!::isatty(STDIN_FILENO))
+        return Fail(kUsage, question + " Подтвердите флагом --yes.");
+      if (!AskOnTerminal(question)) return Fail(kFailed, "не выполнено: ответ \"нет\"");
+      command->request["yes"] = true;
+      command->yes = true;
+      continue;
+    }
+    if (!answered) return Fail(kFailed, "сервер не ответил или закрыл соединение без ответа");
+    if (command->follow && status == kDone && !read)
+      return Fail(kFailed, "сервер закрыл соединение");
+    return status;
+  }
+}
