@@ -125,7 +125,7 @@ class AnswerJob : public ControlJob {
   bool Continue(std::string& out) override {
     for (const Server::ServiceAnswer& a : server_.ServiceAnswersAfter(after_)) {
       after_ = a.seq;
-      if (a.index == device_.index && Answers(a.code)) {
+      if (a.index == device_.index && Answers(a.code, a.sim)) {
         answer_["answer"] = a.line;
         out += Dump(answer_);
         return false;
@@ -140,13 +140,15 @@ class AnswerJob : public ControlJob {
   }
 
  private:
-  // The answer codes of each kind: channel type, signal level, balance.
-  bool Answers(uint8_t code) const {
+  // The answer codes of each kind (channel type, signal level, balance) and
+  // the card asked about; an answer that names no card is taken as it comes.
+  bool Answers(uint8_t code, uint8_t sim) const {
+    const uint8_t card = kind_ == 1 || kind_ == 3 ? 1 : 2;
     switch (kind_) {
       case 0: return code == 0x46;
       case 1:
-      case 2: return code == 0x45;
-      default: return code == 0x44 || code == 0x32;
+      case 2: return code == 0x45 && (sim == card || sim == 0);
+      default: return (code == 0x44 || code == 0x32) && (sim == card || sim == 0);
     }
   }
   Server& server_;
@@ -285,19 +287,32 @@ std::unique_ptr<ControlJob> ControlDispatcher::Handle(std::string_view line, std
     out += ErrorAnswer(error, true);
     return nullptr;
   }
+  // The device first: a question about a device that is not there is never asked.
+  std::optional<DeviceRef> d;
+  if (!r->device.empty()) {
+    bool malformed = false;
+    d = server_.FindDevice(r->device, &error, &malformed);
+    if (!d) {
+      out += ErrorAnswer(error, malformed);
+      return nullptr;
+    }
+  }
   if (const char* question = QuestionOf(*r); question && !r->yes) {
     json a = {{"ok", false}, {"usage", true}, {"question", question},
               {"error", "нужно подтверждение (\"yes\": true): " + std::string(question)}};
+    // The window shows the device in its selected row; here it is named.
+    if (d) a["device"] = NumberText(d->number) + " (#" + std::to_string(d->index) + ")";
     out += Dump(a);
     return nullptr;
   }
-  return Carry(*r, out);
+  return Carry(*r, d, out);
 }
 
-std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r, std::string& out) {
+std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
+                                                      const std::optional<DeviceRef>& d,
+                                                      std::string& out) {
   json a = {{"ok", true}};
   std::vector<std::string> said;  // the message lines this action produced
-  std::optional<DeviceRef> d;
   // What goes on after the action: a wait for a device's answer or for the
   // saves, or a stream.
   int waitKind = -1;
@@ -311,13 +326,6 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r, st
   {
     console::MessageSink::Capture capture(said);
     std::string why;
-    if (!r.device.empty()) {
-      d = server_.FindDevice(r.device, &why);
-      if (!d) {
-        out += ErrorAnswer(why, false);
-        return nullptr;
-      }
-    }
     const std::string& v = r.verb;
     if (v == "status") {
       const Server::StatusReport s = server_.Status();
@@ -375,7 +383,7 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r, st
       server_.SaveRegistry();
       waitSave = true;
     } else if (v == "load") {
-      server_.LoadRegistry();
+      if (!server_.LoadRegistry()) fail("файл реестра не загружен");
     } else if (v == "compare") {
       switch (server_.CompareRegistry()) {
         case registry::NdxCompare::Equal: break;

@@ -10,10 +10,12 @@
 #include <vector>
 
 #include "app/control_server.h"
+#include "console/device_grid.h"
 
 namespace app {
 
 class Server;
+using console::DeviceRef;
 
 struct ControlRequest {
   std::string verb;
@@ -46,7 +48,8 @@ class ControlDispatcher : public ControlHandler {
   std::unique_ptr<ControlJob> Handle(std::string_view line, std::string& out) override;
 
  private:
-  std::unique_ptr<ControlJob> Carry(const ControlRequest& r, std::string& out);
+  std::unique_ptr<ControlJob> Carry(const ControlRequest& r, const std::optional<DeviceRef>& d,
+                                    std::string& out);
   Server& server_;
 };
 

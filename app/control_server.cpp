@@ -1,5 +1,6 @@
 #include "app/control_server.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <nlohmann/json.hpp>
 #include <poll.h>
@@ -10,6 +11,8 @@ namespace app {
 
 namespace {
 constexpr size_t kReadChunk = 16 * 1024;
+// How often a running job is given its next pass while the front end waits.
+constexpr int kJobPassMs = 20;
 }  // namespace
 
 std::string ErrorAnswer(std::string_view why, bool usage) {
@@ -64,38 +67,38 @@ void ControlServer::Accept() {
     }
     auto c = std::make_unique<Client>();
     c->fd = fd;
-    c->idleSince = std::chrono::steady_clock::now();
+    c->idleSince = c->writeSince = std::chrono::steady_clock::now();
     clients_.push_back(std::move(c));
   }
 }
 
 bool ControlServer::Read(Client& c) {
   char buf[kReadChunk];
-  for (;;) {
+  // Nothing more is taken while a whole request waits: a client that sends
+  // faster than it is served is held back by its own socket.
+  while (!c.peerDone && c.in.find('\n') == std::string::npos) {
     const ssize_t n = ::recv(c.fd, buf, sizeof buf, 0);
     if (n > 0) {
-        c.in.append(buf, size_t(n));
+      c.in.append(buf, size_t(n));
       // A line longer than the limit is never read whole.
       const size_t end = c.in.find('\n');
       if ((end == std::string::npos ? c.in.size() : end) > limits_.maxLine) {
         c.in.clear();
         c.overlong = true;
+        c.peerDone = true;
         c.out += ErrorAnswer("строка запроса длиннее " + std::to_string(limits_.maxLine) +
                                  " байт",
                              true);
-        c.closing = true;
-        return true;
       }
       continue;
     }
     if (n == 0) {
-      // The peer sends no more: what it asked is answered, but nobody is
-      // left to take a stream or a wait.
-      c.closing = true;
-      return !c.job;
+      c.peerDone = true;  // it may still read what it asked for
+      break;
     }
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR;
   }
+  return true;
 }
 
 void ControlServer::Serve(Client& c) {
@@ -106,49 +109,79 @@ void ControlServer::Serve(Client& c) {
     }
     return;
   }
-  for (size_t end; !c.job && (end = c.in.find('\n')) != std::string::npos;) {
+  // One request per client and pass, and none while its answers pile up.
+  while (!c.overlong && c.out.size() < limits_.maxUnsent) {
+    const size_t end = c.in.find('\n');
+    if (end == std::string::npos) return;
     std::string line = c.in.substr(0, end);
     c.in.erase(0, end + 1);
     if (!line.empty() && line.back() == '\r') line.pop_back();
     if (line.empty()) continue;
     c.job = handler_.Handle(line, c.out);
     c.idleSince = std::chrono::steady_clock::now();
+    return;
   }
 }
 
-bool ControlServer::Write(Client& c) {
+bool ControlServer::Write(Client& c, std::chrono::steady_clock::time_point now) {
+  if (c.out.empty()) c.writeSince = now;
   while (!c.out.empty()) {
     const ssize_t n = ::send(c.fd, c.out.data(), c.out.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
     if (n > 0) {
       c.out.erase(0, size_t(n));
+      c.writeSince = now;
       continue;
     }
     if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR)) break;
     return false;
   }
-  return c.out.size() <= limits_.maxUnsent;
+  // A reader that takes nothing for a while, or lets a stream run away, is dropped.
+  return c.out.size() <= limits_.maxUnsent && now - c.writeSince <= limits_.silence;
+}
+
+bool ControlServer::Ready(const Client& c) const {
+  return c.job || (c.in.find('\n') != std::string::npos && c.out.size() < limits_.maxUnsent);
+}
+
+void ControlServer::Wait(int ms) {
+  std::vector<pollfd> fds;
+  if (listenFd_ >= 0) fds.push_back({listenFd_, POLLIN, 0});
+  for (auto& c : clients_) {
+    if (c->job) ms = std::min(ms, kJobPassMs);  // a stream or a wait goes on meanwhile
+    if (Ready(*c) && !c->job) ms = 0;           // a request is waiting already
+    fds.push_back({c->fd, Events(*c), 0});
+  }
+  ::poll(fds.data(), fds.size(), ms);
+}
+
+short ControlServer::Events(const Client& c) const {
+  const bool reading = !c.peerDone && c.in.find('\n') == std::string::npos;
+  return short((reading ? POLLIN : 0) | (c.out.empty() ? 0 : POLLOUT));
 }
 
 void ControlServer::Poll() {
   if (listenFd_ < 0) return;
   std::vector<pollfd> fds;
   fds.push_back({listenFd_, POLLIN, 0});
-  for (auto& c : clients_) fds.push_back({c->fd, short(POLLIN | (c->out.empty() ? 0 : POLLOUT)), 0});
-  bool jobs = false;
-  for (auto& c : clients_) jobs = jobs || c->job || c->in.find('\n') != std::string::npos;
-  // Nothing ready and no job to go on with: one system call is the whole cost.
-  if (::poll(fds.data(), fds.size(), 0) <= 0 && !jobs && clients_.empty()) return;
+  bool ready = false;
+  for (auto& c : clients_) {
+    fds.push_back({c->fd, Events(*c), 0});
+    ready = ready || Ready(*c);
+  }
+  // Nothing ready and nothing under way: one system call is the whole cost.
+  if (::poll(fds.data(), fds.size(), 0) <= 0 && !ready && clients_.empty()) return;
 
+  const size_t polled = clients_.size();
   if (fds[0].revents & POLLIN) Accept();
   const auto now = std::chrono::steady_clock::now();
-  for (size_t i = 0; i < clients_.size();) {
+  for (size_t i = 0, k = 0; i < clients_.size(); ++k) {
     Client& c = *clients_[i];
-    bool keep = true;
-    if (!c.overlong) keep = Read(c);
+    // Hung up (not only done sending): nobody is left to take an answer.
+    bool keep = !(k < polled && (fds[k + 1].revents & (POLLHUP | POLLERR)));
+    if (keep) keep = Read(c);
     if (keep) Serve(c);
-    if (keep) keep = Write(c);
-    if (keep && c.closing && !c.overlong && c.job) keep = false;  // nobody left to take it
-    if (keep && c.closing && !c.job && c.out.empty()) keep = false;
+    if (keep) keep = Write(c, now);
+    if (keep && c.peerDone && !c.job && c.out.empty() && !Ready(c)) keep = false;
     // A request begun and never ended counts as silence too.
     const bool idle = !c.job && c.out.empty();
     if (keep && idle && now - c.idleSince > limits_.silence) keep = false;

@@ -38,7 +38,8 @@ class ControlServer {
   struct Limits {
     size_t maxLine = 64 * 1024;     // a longer request line ends the connection
     size_t maxClients = 64;         // more are refused
-    std::chrono::milliseconds silence{10000};  // an idle client that says nothing is closed
+    // An idle client that says nothing, or one that takes no answer, is closed.
+    std::chrono::milliseconds silence{10000};
     size_t maxUnsent = 4 << 20;     // a client that reads no answer is dropped
   };
 
@@ -55,6 +56,9 @@ class ControlServer {
   bool IsOpen() const { return listenFd_ >= 0; }
 
   void Poll();
+  // Waits up to `ms` for a connection or a request, so that a front end with
+  // nothing else to wait for answers at once rather than on its next pass.
+  void Wait(int ms);
   size_t Clients() const { return clients_.size(); }
 
   // The refusal a connection of another user gets.
@@ -66,16 +70,20 @@ class ControlServer {
     int fd = -1;
     std::string in, out;
     std::unique_ptr<ControlJob> job;
-    std::chrono::steady_clock::time_point idleSince;
-    bool closing = false;   // the peer sends no more: closed once answered
-    bool overlong = false;  // a line over the limit: nothing more is read
+    std::chrono::steady_clock::time_point idleSince;   // since the last request or job ended
+    std::chrono::steady_clock::time_point writeSince;  // since the reader last took something
+    bool peerDone = false;  // the peer sends no more: closed once answered
+    bool overlong = false;  // a line over the limit: nothing more is served
   };
   void Accept();
   void Refuse(int fd, const std::string& why);
   // False when the connection is to be dropped now.
   bool Read(Client& c);
   void Serve(Client& c);
-  bool Write(Client& c);
+  bool Write(Client& c, std::chrono::steady_clock::time_point now);
+  // A request waits to be served, or a job to go on.
+  bool Ready(const Client& c) const;
+  short Events(const Client& c) const;
 
   ControlHandler& handler_;
   const Limits limits_;

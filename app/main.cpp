@@ -5,7 +5,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <string>
-#include <thread>
 #include <unistd.h>
 #include <vector>
 
@@ -127,10 +126,11 @@ int main(int argc, char** argv) {
   }
   std::fputs("relay-server: работает; далее сообщения, остановка по SIGINT или SIGTERM\n", stderr);
 
-  // The main thread only keeps the tick; a signal is seen within 50 ms.
+  // The main thread keeps the tick and answers the control socket; a signal
+  // is seen within 50 ms.
   while (!gStop) {
     const int wait = server.FrontEndWork();
-    std::this_thread::sleep_for(std::chrono::milliseconds(std::min(wait, 50)));
+    server.WaitForWork(std::min(wait, 50));
   }
   server.Stop();
   Exit(writer, 0, "relay-server: остановлен\n");

@@ -82,9 +82,9 @@ bool Server::LoadSettings(std::string* error) {
     std::lock_guard<std::mutex> g(rowsMutex_);
     rows_.push_back(i);
   };
-  link_->onServiceAnswer = [this](uint16_t i, uint8_t code, const std::string& line) {
+  link_->onServiceAnswer = [this](uint16_t i, uint8_t code, uint8_t sim, const std::string& line) {
     std::lock_guard<std::mutex> g(answersMutex_);
-    answers_.push_back({++answerSeq_, i, code, line});
+    answers_.push_back({++answerSeq_, i, code, sim, line});
     if (answers_.size() > kAnswersKept) answers_.pop_front();
   };
   return true;
@@ -237,6 +237,11 @@ int Server::FrontEndWork() {
   if (control_ && !frontEndBusy_) control_->Poll();
   for (unsigned n = schedule_.Due(std::chrono::steady_clock::now()); n > 0; --n) OnMainTick();
   return schedule_.UntilNext(std::chrono::steady_clock::now());
+}
+
+void Server::WaitForWork(int ms) {
+  if (control_ && control_->IsOpen() && !frontEndBusy_) control_->Wait(ms);
+  else std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 void Server::OnMainTick() {

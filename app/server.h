@@ -92,6 +92,9 @@ class Server {
   // in order) with the console timers, and the grid rows the workers asked to
   // refresh. Returns the milliseconds until it is due again.
   int FrontEndWork();
+  // Sleeps up to `ms`, waking early for the control socket: the headless
+  // front end's wait between two passes.
+  void WaitForWork(int ms);
 
   // ---- registration (tab "Регистрация")
 
@@ -116,7 +119,8 @@ class Server {
   void DeleteAllRegistrations();
   void ClearUnusedRecords();
   registry::NdxCompare CompareRegistry();
-  void LoadRegistry();
+  // False when the file could not be loaded (the reason is a message).
+  bool LoadRegistry();
   // "RegistrationObj.txt" in the data folder, from the grid as shown.
   bool ExportRegistered();
   // "Обновить таблицу": the grid filled from the table, in index order.
@@ -198,9 +202,14 @@ class Server {
   // The registered devices in index order; with `failedOnly` those whose link failed.
   std::vector<DeviceInfo> Devices(bool failedOnly);
   // The device named by its console number "N1/N2/N3" or its client index
-  // "#17", as it is registered now; nullopt with the reason in `error`.
-  std::optional<DeviceRef> FindDevice(const std::string& name, std::string* error);
+  // "#17", as it is registered now; nullopt with the reason in `error`, and
+  // `malformed` set when the name itself is neither.
+  std::optional<DeviceRef> FindDevice(const std::string& name, std::string* error,
+                                      bool* malformed);
 
+  // The window's tab "Настройки" is open for editing: changes from elsewhere
+  // are refused meanwhile, so the operator's half-done edit is not applied.
+  void SetSettingsEditing(bool on) { settingsEditing_ = on; }
   // Keys of section "Form1" changed as tab "Настройки" changes them, then the
   // file written and the network settings applied, as when the editing ends.
   // All or nothing: false with the reason when a key or a value is refused.
@@ -219,6 +228,7 @@ class Server {
     uint64_t seq;
     uint16_t index;
     uint8_t code;
+    uint8_t sim;  // 1, 2, or 0 for none
     std::string line;
   };
   std::vector<ServiceAnswer> ServiceAnswersAfter(uint64_t after);
@@ -295,6 +305,7 @@ class Server {
   std::atomic<uint64_t> frontEndPasses_{0};
   std::chrono::steady_clock::time_point startedAt_;
   uint64_t settingsGeneration_ = 0;
+  bool settingsEditing_ = false;
 
   // Under systemd: ready once started, watchdog pings while all parts progress.
   platform::SystemdNotifier notifier_;

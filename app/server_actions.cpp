@@ -44,10 +44,10 @@ registry::NdxCompare Server::CompareRegistry() {
   return registry::CompareNdx(store_, link_->Lock, NdxPath(), sink_);
 }
 
-void Server::LoadRegistry() {
+bool Server::LoadRegistry() {
   // A save under way must not write the table that the load is replacing.
   WaitForSaves();
-  registry::LoadNdx(store_, link_->Lock, NdxPath(), sink_);
+  return registry::LoadNdx(store_, link_->Lock, NdxPath(), sink_);
 }
 
 bool Server::ExportRegistered() {
@@ -85,9 +85,10 @@ bool Server::ServiceRequest(const DeviceRef& d, int kind) {
   {
     std::lock_guard<std::mutex> lock(link_->Lock);
     if (!Holds(d)) return false;
-    if (kind == 5) link_->table[d.index].switchedOff = 1;
-    if (kind == 6) link_->table[d.index].switchedOff = 0;
     queued = armlink::ServiceRequest(*link_, channel_, d.index, kind);
+    // The mark follows only a request that will reach the device.
+    if (queued && kind == 5) link_->table[d.index].switchedOff = 1;
+    if (queued && kind == 6) link_->table[d.index].switchedOff = 0;
   }
   if (!queued) sink_.Message("Запрос Пульт.N=" + NumberText(d.number) + " не поставлен в очередь.");
   store_.RefreshRow(link_->Lock, d.index, sink_);
@@ -131,17 +132,16 @@ void Server::EditSettings(console::Form1Settings f, console::Form1Control contro
 
 bool Server::SetSettings(const std::vector<std::pair<std::string, std::string>>& changes,
                          std::string* error) {
+  if (settingsEditing_) {
+    *error = "настройки сейчас правит оператор на вкладке \"Настройки\"; повторите после правки";
+    return false;
+  }
   console::Form1Settings f = form1_;
   std::vector<console::Form1Control> controls;
   for (const auto& [key, value] : changes) {
     const auto control = console::SetForm1Key(f, key, value, error);
     if (!control) return false;
     controls.push_back(*control);
-  }
-  // The tab offers the blocking box only while the internet check is on.
-  if (f.CheckAvarOrvane && !form1_.CheckAvarOrvane && !f.CheckBox_Internet) {
-    *error = "CheckAvarOrvane включается только вместе с CheckBox_Internet=1";
-    return false;
   }
   // The two ports change through their own steps, as their boxes do.
   const int nnPort = f.NnPort, portArm = f.PortArm;

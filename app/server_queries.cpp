@@ -57,7 +57,9 @@ std::vector<Server::DeviceInfo> Server::Devices(bool failedOnly) {
   return out;
 }
 
-std::optional<DeviceRef> Server::FindDevice(const std::string& name, std::string* error) {
+std::optional<DeviceRef> Server::FindDevice(const std::string& name, std::string* error,
+                                            bool* malformed) {
+  *malformed = false;
   std::lock_guard<std::mutex> lock(link_->Lock);
   const devlink::ClientTable& t = store_.Table();
   if (!name.empty() && name[0] == '#') {
@@ -65,6 +67,7 @@ std::optional<DeviceRef> Server::FindDevice(const std::string& name, std::string
     const char* end = name.data() + name.size();
     const auto [p, ec] = std::from_chars(name.data() + 1, end, index);
     if (ec != std::errc() || p != end || name.size() == 1) {
+      *malformed = true;
       *error = "номер записи " + name + ": ожидается # и число";
       return std::nullopt;
     }
@@ -76,6 +79,7 @@ std::optional<DeviceRef> Server::FindDevice(const std::string& name, std::string
   }
   const auto n = ParseConsoleNumber(name);
   if (!n) {
+    *malformed = true;
     *error = "прибор \"" + name + "\": ожидается пультовой номер N1/N2/N3 или номер записи #N";
     return std::nullopt;
   }

@@ -61,6 +61,15 @@ std::optional<std::string> AnswerText(const uint8_t* t) {
 
 }  // namespace
 
+uint8_t AnswerSim(const uint8_t* t) {
+  switch (t[8]) {
+    case 0x32:
+    case 0x45: return t[10];
+    case 0x44: return t[12];
+  }
+  return 0;
+}
+
 bool DecodeServiceAnswer(const devlink::ClientRecord& r, const uint8_t* t,
                          console::MessageSink& sink, std::string* answer) {
   const bool valid = t[0] == 0xFE && devlink::CheckByteOk(t, 128);

@@ -14,6 +14,10 @@ namespace armlink {
 // answer when one is expected (and gives its text in `answer`), and returns
 // true when the event is a GSM balance packet that is acknowledged but not
 // forwarded to the workstation.
+// The SIM card (1 or 2) an answer speaks of: signal level, balance; 0 for
+// an answer about no card.
+uint8_t AnswerSim(const uint8_t* t);
+
 bool DecodeServiceAnswer(const devlink::ClientRecord& r, const uint8_t* t,
                          console::MessageSink& sink, std::string* answer = nullptr);
 

@@ -108,6 +108,11 @@ std::optional<Form1Control> SetForm1Key(Form1Settings& f, std::string_view key,
         *error = name + ": ожидается 0 или 1";
         return std::nullopt;
       }
+      // The tab offers the blocking box only while the internet check is on.
+      if (rule->control == Form1Control::kCheckAvarOrvane && value == "1" && !f.CheckBox_Internet) {
+        *error = name + " включается только при CheckBox_Internet=1";
+        return std::nullopt;
+      }
       f.*(rule->flag) = value == "1";
       break;
     case Kind::kItem: {

@@ -59,8 +59,9 @@ struct DeviceLink {
   // Asks the front end to refresh the grid row of a client index.
   std::function<void(uint16_t)> onRowRefresh;
   // Told of each decoded answer to a service request: client index, answer
-  // code and the message line. Called under Lock; must not wait.
-  std::function<void(uint16_t, uint8_t, const std::string&)> onServiceAnswer;
+  // code, the SIM card it speaks of (0: none) and the message line. Called
+  // under Lock; must not wait.
+  std::function<void(uint16_t, uint8_t, uint8_t, const std::string&)> onServiceAnswer;
 
   void RefreshRow(uint16_t i) const {
     if (onRowRefresh) onRowRefresh(i);

@@ -95,7 +95,8 @@ void EventTelegram(DeviceLink& link, uint16_t d) {
   AckRequest(r, t, link.settings);
   std::string answer;
   bool accepted = armlink::DecodeServiceAnswer(r, t, link.sink, &answer);
-  if (!answer.empty() && link.onServiceAnswer) link.onServiceAnswer(d, t[8], answer);
+  if (!answer.empty() && link.onServiceAnswer)
+    link.onServiceAnswer(d, t[8], armlink::AnswerSim(t), answer);
   if (!accepted) accepted = !armlink::PutToArm(r, t, link.sink);
   if (accepted) {
     r.substCount = 0;

@@ -24,20 +24,27 @@ bool AddressOf(const std::string& path, sockaddr_un* a) {
 
 size_t MaxUnixPathLength() { return sizeof(sockaddr_un::sun_path) - 1; }
 
-int ConnectUnix(const std::string& path) {
+int ConnectUnix(const std::string& path, int waitMs) {
   sockaddr_un a;
   if (!AddressOf(path, &a)) {
     errno = ENAMETOOLONG;
     return -1;
   }
-  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  // Non-blocking, so that a listener that takes no connections (a hung
+  // server with its queue full) gives EAGAIN instead of holding us.
+  const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
   if (fd < 0) return -1;
-  if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) != 0) {
+  for (int waited = 0;; waited += 50) {
+    if (::connect(fd, reinterpret_cast<sockaddr*>(&a), sizeof a) == 0) break;
     const int e = errno;
-    ::close(fd);
-    errno = e;
-    return -1;
+    if (e != EAGAIN || waited >= waitMs) {
+      ::close(fd);
+      errno = e;
+      return -1;
+    }
+    ::usleep(50 * 1000);
   }
+  ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
   return fd;
 }
 
@@ -54,8 +61,8 @@ ListenResult ListenUnix(const std::string& path, int* fd, std::string* error) {
       return ListenResult::kFailed;
     }
     const int probe = ConnectUnix(path);
-    if (probe >= 0) {
-      ::close(probe);
+    if (probe >= 0 || errno == EAGAIN) {  // a full queue has a listener behind it
+      if (probe >= 0) ::close(probe);
       return ListenResult::kLive;
     }
     if (errno != ECONNREFUSED && errno != ENOENT) {

@@ -20,8 +20,10 @@ ListenResult ListenUnix(const std::string& path, int* fd, std::string* error);
 // The user and process at the other end of a connected socket.
 bool PeerCredentials(int fd, uid_t* uid, pid_t* pid);
 
-// A blocking connection to `path`; -1 with errno set when none is made.
-int ConnectUnix(const std::string& path);
+// A blocking connection to `path`, retried while the listener's queue is
+// full for up to `waitMs`; -1 with errno set when none is made (EAGAIN: the
+// queue stayed full).
+int ConnectUnix(const std::string& path, int waitMs = 0);
 
 // The longest path a Unix socket address holds.
 size_t MaxUnixPathLength();

@@ -833,6 +833,7 @@ class Twin : public Console,
   MainWindow& Window() { return *window; }
   ScriptedAsker& Asker() { return asker; }
   std::string File(const char* name) { return dir.File(name); }
+  QString Memo() { return MemoText(); }
 
   // relayctl on this console's data folder; its exit status.
   int Relayctl(std::vector<std::string> args) {
@@ -955,6 +956,54 @@ const TwinCase kTwins[] = {
        t.Window().Poll();  // the tab shows what the server holds
        EXPECT_EQ(t.W<QComboBox>("ComboBoxNaruchUO")->currentIndex(), 1);
        EXPECT_FALSE(t.W<QCheckBox>("CheckBox_Internet")->isChecked());
+     }},
+    {"RegisterOff", 0,
+     [](Twin& t) {
+       t.S().OpenRegistrationAll();
+       t.Window().Poll();
+     },
+     [](Twin& t) { t.W<QCheckBox>("CheckBox3")->click(); },
+     {"register", "off"},
+     [](Twin& t) {
+       EXPECT_FALSE(t.S().Settings().GlRegOn);
+       EXPECT_FALSE(t.W<QCheckBox>("CheckBox3")->isChecked());
+       t.S().WaitForSaves();
+       const size_t written = ReadFile(t.File("relay-server.ndx")).size();
+       EXPECT_TRUE(written > 0 && written % kRecordBytes == 0) << "closing writes the registry";
+     }},
+    {"SwitchOn", 2, [](Twin& t) { t.S().SwitchOff({0, {1, 0, 1}}); },
+     [](Twin& t) { MenuItem(t, 0, "ActionSwitchOn"); }, {"switch-on", "#0"},
+     [](Twin& t) { EXPECT_EQ(t.Record(0).switchedOff, 0); }},
+    {"CompareSaysEqual", 2, nullptr,
+     [](Twin& t) {
+       t.W<QCheckBox>("CheckOtladka")->click();
+       t.W<QPushButton>("ButtonCompare")->click();
+     },
+     {"compare"},
+     [](Twin& t) { EXPECT_TRUE(t.Memo().contains("ФАЙЛ.NDX и БУФЕР-OK!")) << t.Memo().toStdString(); }},
+    {"LoadRestoresTheFile", 3, [](Twin& t) { t.S().DeleteAllRegistrations(); },
+     [](Twin& t) {
+       t.W<QCheckBox>("CheckOtladka")->click();
+       t.W<QPushButton>("ButtonLoad")->click();
+     },
+     {"load"},
+     [](Twin& t) {
+       for (size_t i = 0; i < 3; ++i) EXPECT_EQ(t.Record(i).inUse, 1) << i;
+       EXPECT_GE(t.RowOf(2), 0) << "the grid shows them again";
+     }},
+    {"ClearUnusedShortensTheTable", 3, [](Twin& t) { t.S().DeleteRegistration({2, {1, 0, 3}}); },
+     [](Twin& t) {
+       t.W<QCheckBox>("CheckOtladka")->click();
+       t.W<QPushButton>("ButtonClearUnused")->click();
+     },
+     {"clear-unused"},
+     [](Twin& t) { EXPECT_EQ(t.S().Store().TableLength(t.S().Link().Lock), 5u); }},
+    {"TraceStop", 0, [](Twin& t) { t.S().TraceStart(); },
+     [](Twin& t) { t.W<QPushButton>("ButtonStop")->click(); }, {"trace", "stop"},
+     [](Twin& t) {
+       EXPECT_FALSE(t.S().Settings().GlTraficRun);
+       t.Window().Poll();
+       EXPECT_TRUE(t.W<QPushButton>("ButtonStop")->isChecked());
      }},
     {"TraceStart", 0, nullptr, [](Twin& t) { t.W<QPushButton>("ButtonPusk")->click(); },
      {"trace", "start"},

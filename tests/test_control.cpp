@@ -279,9 +279,20 @@ class EchoHandler : public app::ControlHandler {
       return --left > 0;
     }
   };
+  // Output without end, or one large answer once.
+  struct Flood : app::ControlJob {
+    bool once;
+    explicit Flood(bool o) : once(o) {}
+    bool Continue(std::string& out) override {
+      out += std::string(once ? 1 << 20 : 64 * 1024, 'z') + "\n";
+      return !once;
+    }
+  };
   std::unique_ptr<app::ControlJob> Handle(std::string_view line, std::string& out) override {
     ++handled;
     if (line == "stream") return std::make_unique<Three>();
+    if (line == "flood") return std::make_unique<Flood>(false);
+    if (line == "big") return std::make_unique<Flood>(true);
     out += "len " + std::to_string(line.size()) + "\n";
     return nullptr;
   }
@@ -387,21 +398,46 @@ TEST_F(SocketServer, AnOverlongLineASilentClientAndTooManyClientsAreShownTheDoor
   ::close(fd);
 }
 
-TEST_F(SocketServer, AReaderThatNeverReadsIsDroppedAndAPeerThatLeftFreesItsPlace) {
+TEST_F(SocketServer, ReadersThatTakeNothingAreDroppedAndAHalfClosedPeerIsAnswered) {
   app::ControlServer::Limits limits;
-  limits.maxUnsent = 64 * 1024;
+  limits.maxUnsent = 2 << 20;
+  limits.silence = 300ms;
   ASSERT_NO_FATAL_FAILURE(Open(limits));
-  const int fd = platform::ConnectUnix(path);
-  // Requests whose answers are never read pile up until the limit.
-  std::string many;
-  for (int k = 0; k < 200000; ++k) many += "0123456789\n";
+  // A stream nobody reads outgrows the limit; a large answer nobody reads
+  // stays under it but makes no progress for longer than the silence.
+  const int flood = platform::ConnectUnix(path);
+  const int big = platform::ConnectUnix(path);
+  Send(flood, "flood\n");
+  Send(big, "big\n");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_TRUE(PollUntil([&] { return handler.handled == 2 && server->Clients() == 1; }, 3s))
+      << "the stream is dropped once over the limit";
+  EXPECT_TRUE(PollUntil([&] { return server->Clients() == 0; }, 3s));
+  EXPECT_GE(std::chrono::steady_clock::now() - start, 300ms) << "the large answer after the silence";
+  ::close(flood);
+  ::close(big);
+  // Requests pile up in a client that never reads its answers: they are
+  // taken one at a time, so the client is held back by its own socket.
+  const int many = platform::ConnectUnix(path);
+  std::string lines;
+  for (int k = 0; k < 200000; ++k) lines += "0123456789\n";
   std::thread writer([&] {
-    [[maybe_unused]] ssize_t n = ::send(fd, many.data(), many.size(), MSG_NOSIGNAL);
+    [[maybe_unused]] ssize_t n = ::send(many, lines.data(), lines.size(), MSG_NOSIGNAL);
   });
-  EXPECT_TRUE(PollUntil([&] { return handler.handled > 0 && server->Clients() == 0; }, 5s));
-  ::shutdown(fd, SHUT_RDWR);
+  PollUntil([] { return false; }, 200ms);
+  EXPECT_LT(handler.handled, 200000 / 2) << "not all taken in a few passes";
+  ::shutdown(many, SHUT_RDWR);
   writer.join();
-  ::close(fd);
+  ::close(many);
+  EXPECT_TRUE(PollUntil([&] { return server->Clients() == 0; }));
+
+  // A peer that is done sending still gets the answers of what it asked.
+  const int half = platform::ConnectUnix(path);
+  Send(half, "one\nstream\n");
+  ::shutdown(half, SHUT_WR);
+  EXPECT_EQ(Receive(half), "len 3\nitem 3\nitem 2\nitem 1\n");
+  ::close(half);
+  EXPECT_TRUE(PollUntil([&] { return server->Clients() == 0; }));
 
   // A second listener on the same path is told that one is there.
   app::ControlServer other(handler);

@@ -986,6 +986,7 @@ void MainWindow::ApplyEditLock() {
 }
 
 void MainWindow::SetEditLock(bool on) {
+  server_.SetSettingsEditing(on);
   if (!on) {
     // Leaving the editing writes the settings and applies the network settings.
     Edit(Form1Control::kOther);

@@ -24,6 +24,8 @@ enum Exit { kDone = 0, kFailed = 1, kUsage = 2, kNoServer = 3 };
 // How long an answer may take beyond the request's own wait: a server whose
 // operator has a question box open holds requests until it is answered.
 constexpr int kAnswerWaitSeconds = 120;
+// How long a connection is retried while the server's queue is full.
+constexpr int kConnectWaitMs = 10000;
 
 std::string ExecutableDir() {
   std::string path(4096, '\0');
@@ -39,9 +41,10 @@ int Fail(int status, const std::string& why) {
 }
 
 // Reads lines from the server; `onLine` returns false when no more are wanted.
-// False when the server closed the connection or did not answer in time.
-template <typename F>
-bool ReadLines(int fd, int timeoutSeconds, F onLine) {
+// `timeoutMs()` bounds each wait (-1: none). False when the server closed the
+// connection or did not answer in time.
+template <typename T, typename F>
+bool ReadLines(int fd, T timeoutMs, F onLine) {
   std::string buf;
   char chunk[8192];
   for (;;) {
@@ -51,7 +54,7 @@ bool ReadLines(int fd, int timeoutSeconds, F onLine) {
       if (!onLine(line)) return true;
     }
     pollfd p{fd, POLLIN, 0};
-    const int r = ::poll(&p, 1, timeoutSeconds > 0 ? timeoutSeconds * 1000 : -1);
+    const int r = ::poll(&p, 1, timeoutMs());
     if (r < 0 && errno == EINTR) continue;
     if (r <= 0) return false;
     const ssize_t n = ::read(fd, chunk, sizeof chunk);
@@ -86,25 +89,31 @@ int main(int argc, char** argv) {
   const std::string verb = command->request["verb"];
 
   for (;;) {
-    const int fd = platform::ConnectUnix(path);
+    const int fd = platform::ConnectUnix(path, kConnectWaitMs);
     if (fd < 0) {
       if (errno == ENOENT || errno == ECONNREFUSED)
         return Fail(kNoServer, "сервер на каталоге " + dir + " не запущен");
+      if (errno == EAGAIN)
+        return Fail(kFailed, "сервер на каталоге " + dir + " не принимает подключения");
       if (errno == EACCES)
         return Fail(kFailed, "нет доступа к " + path +
                                  ": управлять сервером может только его пользователь или root");
       return Fail(kFailed, path + ": " + std::strerror(errno));
     }
-    const std::string line = command->request.dump() + "\n";
+    // An argument that is not UTF-8 reaches the server as replacement characters.
+    const std::string line =
+        command->request.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
     if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) != ssize_t(line.size())) {
       ::close(fd);
       return Fail(kFailed, "запрос не передан серверу");
     }
     int status = kDone;
     bool answered = false;
-    std::string question;
-    const int wait = command->follow ? 0 : command->waitSeconds + kAnswerWaitSeconds;
-    const bool read = ReadLines(fd, wait, [&](const std::string& text) {
+    std::string question, device;
+    const int wait = (command->waitSeconds + kAnswerWaitSeconds) * 1000;
+    // A stream has no end; its first answer comes as any other.
+    const auto timeout = [&] { return answered && command->follow ? -1 : wait; };
+    const bool read = ReadLines(fd, timeout, [&](const std::string& text) {
       const json item = json::parse(text, nullptr, false);
       if (!item.is_object()) {
         status = Fail(kFailed, "непонятный ответ сервера");
@@ -119,6 +128,7 @@ int main(int argc, char** argv) {
       const bool ok = item.value("ok", false);
       if (!ok && item.contains("question") && !command->yes) {
         question = item.value("question", "");
+        device = item.value("device", "");
         return false;
       }
       if (command->json) {
@@ -136,6 +146,7 @@ int main(int argc, char** argv) {
     ::close(fd);
     if (!question.empty()) {
       // The console would ask first: so does the terminal, or the request is refused.
+      if (!device.empty()) std::fprintf(stderr, "Прибор %s.\n", device.c_str());
       if (!::isatty(STDIN_FILENO))
         return Fail(kUsage, question + " Подтвердите флагом --yes.");
       if (!AskOnTerminal(question)) return Fail(kFailed, "не выполнено: ответ \"нет\"");
