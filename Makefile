@@ -36,6 +36,8 @@ test: build
 # sanitizer; and two timing comparisons that the sanitizer's slowdown
 # distorts: the share of a save that holds Lock, and the stop under a flood of
 # datagrams against an idle stop. The same code runs there in other tests.
+# The console tests start relayctl with QProcess, a fork of a process with
+# threads whose child only calls exec: the sanitizer is told to let it run.
 TSAN_SKIP = Relay.AKillDuringTheRegistrySaveLeavesALoadableRegistry|RegistryFiles.KilledSaveLeavesAWholeFile|RegistryFiles.SaveHoldsLockOnlyWhileCopying|EndToEnd.StopsPromptlyUnderAFloodOfDatagrams
 
 tsan: deps
@@ -43,7 +45,7 @@ tsan: deps
 	  -DRELAY_TSAN=ON -DRELAY_BENCH=OFF
 	cmake --build $(TSAN_DIR) -j $(JOBS)
 	rm -rf $(TSAN_DIR)/tsan-reports && mkdir -p $(TSAN_DIR)/tsan-reports
-	TSAN_OPTIONS="log_path=$(CURDIR)/$(TSAN_DIR)/tsan-reports/race second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp" \
+	TSAN_OPTIONS="log_path=$(CURDIR)/$(TSAN_DIR)/tsan-reports/race second_deadlock_stack=1 suppressions=$(CURDIR)/scripts/tsan.supp die_after_fork=0" \
 	  ctest --test-dir $(TSAN_DIR) --output-on-failure -j $(JOBS) -E '$(TSAN_SKIP)'
 	@if ls $(TSAN_DIR)/tsan-reports/race* >/dev/null 2>&1; then \
 	  cat $(TSAN_DIR)/tsan-reports/race*; echo "tsan: races reported" >&2; exit 1; fi

@@ -1,11 +1,14 @@
 #include "app/server.h"
 
+#include <cerrno>
 #include <thread>
+#include <unistd.h>
 
 #include "app/control_requests.h"
 #include "app/control_server.h"
 #include "app/service_supervision.h"
 #include "platform/replace_file.h"
+#include "platform/unix_socket.h"
 #include "registry/ndx_file.h"
 
 namespace app {
@@ -49,6 +52,13 @@ bool Server::LoadSettings(std::string* error) {
     return false;
   }
   secondCopy_ = lock == platform::FileLock::Result::kHeld;
+  // A server answering on the folder's control socket is another copy too,
+  // even when the lock file was taken from under it: its files are left alone.
+  if (!secondCopy_) {
+    const int probe = platform::ConnectUnix(ControlSocketPath());
+    secondCopy_ = probe >= 0 || errno == EAGAIN;
+    if (probe >= 0) ::close(probe);
+  }
   stopping_ = false;
   if (!secondCopy_) {
     // Saves killed in their middle by an earlier run leave their temporary files.

@@ -821,6 +821,9 @@ struct TwinCase {
   std::function<void(class Twin&)> check;     // what either must leave
 };
 
+// Cases print as their names in the test list.
+void PrintTo(const TwinCase& c, std::ostream* os) { *os << c.name; }
+
 class Twin : public Console,
              public ::testing::WithParamInterface<std::tuple<TwinCase, FrontEnd>> {
  public:

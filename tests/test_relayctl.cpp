@@ -251,4 +251,21 @@ TEST_F(Relayctl, BadRequestsLeaveTheServerServingDevices) {
   EXPECT_NE(r.out.find("Зарегистрировано приборов: 3"), std::string::npos) << r.out;
 }
 
+// The folder's lock file removed from under a running server: a second copy
+// still finds the server on the control socket, touches none of its files
+// and ends; the first goes on answering.
+TEST_F(Relayctl, ASecondCopyFindsTheServerOnItsSocket) {
+  ASSERT_NO_FATAL_FAILURE(StartServer());
+  ASSERT_EQ(::unlink(dir.File("relay-server.lock").c_str()), 0);
+  // A save of the running server, under way.
+  testsupport::WriteFile(dir.File("relay-server.ndx.a1B2c3"), "half a registry");
+  ChildProcess second(kBin + "/relay-server",
+                      {"--headless", "--data-dir", dir.Path(), "--ports-dir", ports}, true);
+  EXPECT_EQ(second.Wait(10s), 1);
+  EXPECT_EQ(::access(dir.File("relay-server.ndx.a1B2c3").c_str(), F_OK), 0)
+      << "the other server's temporary file is left alone";
+  const CtlRun r = Ctl({"status"});
+  EXPECT_EQ(r.status, 0) << r.out;
+}
+
 }  // namespace

@@ -1,6 +1,9 @@
 // setupc: virtual null-modem pairs made of socat ptys, their extra names, the
 // list, removal, recreation of a dead pair and the errors.
 #include <gtest/gtest.h>
+
+#include <grp.h>
+#include <sys/stat.h>
 #include <signal.h>
 #include <stdlib.h>
 #include <unistd.h>
@@ -129,6 +132,25 @@ TEST_F(SetupcTest, InstallChangeListRemove) {
     EXPECT_FALSE(fs::exists(fs::symlink_status(ports + "/" + name))) << name;
   r = Setupc({"list"});
   EXPECT_NE(r.out.find("no pairs"), std::string::npos) << r.out;
+}
+
+// A pair made for the service: both ptys belong to the group with mode 0660,
+// and the pair is still recognised as its own by list and remove.
+TEST_F(SetupcTest, AGroupGetsBothEnds) {
+  const group* g = ::getgrnam("dialout");
+  if (!g) GTEST_SKIP() << "no group dialout on this machine";
+  Outcome r = Setupc({"install", "1", "--dir", ports, "--group", "dialout"});
+  ASSERT_EQ(r.status, 0) << r.out;
+  for (const char* end : {"/CNCB1", "/CNCA1"}) {
+    struct stat st;
+    ASSERT_EQ(::stat((ports + end).c_str(), &st), 0) << end;
+    EXPECT_EQ(st.st_gid, g->gr_gid) << end;
+    EXPECT_EQ(st.st_mode & 0777, 0660u) << end;
+  }
+  EXPECT_NE(Setupc({"list"}).out.find("1 alive"), std::string::npos);
+  EXPECT_EQ(Setupc({"install", "0", "--dir", ports, "--group", "no-such-group"}).status, 1);
+  EXPECT_EQ(Setupc({"remove", "1"}).status, 0);
+  EXPECT_FALSE(fs::exists(ports + "/CNCB1"));
 }
 
 TEST_F(SetupcTest, DeadPairIsRecreatedWithItsName) {
