@@ -183,6 +183,20 @@ class Console : public ::testing::Test {
     }
     return true;
   }
+
+  // relayctl on this console's data folder; its exit status, and what it
+  // printed in `output`.
+  int Relayctl(std::vector<std::string> args) {
+    QStringList list = {"--data-dir", QString::fromStdString(dir.Path()), "--yes"};
+    for (const auto& a : args) list << QString::fromStdString(a);
+    QProcess p;
+    p.start(QString::fromStdString(kBin + "/relayctl"), list);
+    // The console serves the socket from its own event loop, which runs here.
+    EXPECT_TRUE(WaitFor([&] { return p.state() == QProcess::NotRunning; }, 10s));
+    output = p.readAllStandardOutput().toStdString() + p.readAllStandardError().toStdString();
+    return p.exitCode();
+  }
+  std::string output;
 };
 
 // ---- start-up, defaults and the window ----------------------------------------
@@ -838,18 +852,6 @@ class Twin : public Console,
   std::string File(const char* name) { return dir.File(name); }
   QString Memo() { return MemoText(); }
 
-  // relayctl on this console's data folder; its exit status.
-  int Relayctl(std::vector<std::string> args) {
-    QStringList list = {"--data-dir", QString::fromStdString(dir.Path()), "--yes"};
-    for (const auto& a : args) list << QString::fromStdString(a);
-    QProcess p;
-    p.start(QString::fromStdString(kBin + "/relayctl"), list);
-    // The console serves the socket from its own event loop, which runs here.
-    EXPECT_TRUE(WaitFor([&] { return p.state() == QProcess::NotRunning; }, 10s));
-    output = p.readAllStandardOutput().toStdString() + p.readAllStandardError().toStdString();
-    return p.exitCode();
-  }
-  std::string output;
 };
 
 // A grid menu item on the row of client index `index`, answered Yes.
@@ -1042,6 +1044,32 @@ INSTANTIATE_TEST_SUITE_P(
              (std::get<1>(info.param) == FrontEnd::kWindow ? "ThroughTheWindow"
                                                            : "ThroughRelayctl");
     });
+
+// What relayctl reads from a console: the same state and lines the window shows.
+TEST_F(Console, RelayctlReadsTheConsolesStateAndLines) {
+  WriteSettings();
+  ASSERT_NO_FATAL_FAILURE(MakeRegistry(2));
+  ASSERT_NO_FATAL_FAILURE(Open());
+  ASSERT_TRUE(WaitFor([&] { return server->Running(); }));
+  EXPECT_EQ(Relayctl({"status"}), 0) << output;
+  EXPECT_NE(output.find("Зарегистрировано приборов: 2"), std::string::npos) << output;
+  EXPECT_NE(output.find("Порт АРМ: CNCB0 открыт"), std::string::npos) << output;
+  EXPECT_EQ(Relayctl({"devices"}), 0) << output;
+  EXPECT_NE(output.find("1/0/2"), std::string::npos) << output;
+  EXPECT_EQ(Relayctl({"messages"}), 0) << output;
+  EXPECT_NE(output.find("CNCB0 - Успешно открыт."), std::string::npos) << output;
+  EXPECT_TRUE(MemoText().contains("CNCB0 - Успешно открыт.")) << "the window keeps its lines too";
+  EXPECT_EQ(Relayctl({"settings", "EditPortServ1"}), 0) << output;
+  EXPECT_EQ(output, "EditPortServ1=" + std::to_string(port) + "\n");
+  // While the operator edits the settings tab, changes from outside wait.
+  W<QTabWidget>("PageControl1")->setCurrentIndex(4);
+  W<QCheckBox>("VklRedParam")->setChecked(true);
+  EXPECT_EQ(Relayctl({"settings", "NaruchUO=1"}), 1) << output;
+  EXPECT_NE(output.find("правит оператор"), std::string::npos) << output;
+  W<QCheckBox>("VklRedParam")->setChecked(false);
+  EXPECT_EQ(Relayctl({"settings", "NaruchUO=1"}), 0) << output;
+  EXPECT_EQ(server->Settings().GlNaruchUO, 13);
+}
 
 // A request that arrives while the operator answers a question waits for the
 // answer: nothing changes under an open question.
