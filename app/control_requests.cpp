@@ -1,7 +1,5 @@
 #include "app/control_requests.h"
 
-#include <algorithm>
-#include <cctype>
 #include <chrono>
 #include <nlohmann/json.hpp>
 
@@ -44,9 +42,7 @@ std::string Dump(const json& j) {
   return j.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
 }
 
-std::string NumberText(const devlink::ConsoleNumber& n) {
-  return std::to_string(n.n1) + "/" + std::to_string(n.n2) + "/" + std::to_string(n.n3);
-}
+using devlink::NumberText;
 
 const char* LinkText(uint8_t state) {
   switch (state) {
@@ -399,12 +395,7 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
       json list = json::array();
       for (const auto& [key, value] : console::Form1Values(server_.Form1())) {
         bool wanted = r.keys.empty();
-        for (const std::string& k : r.keys)
-          wanted = wanted || (k.size() == key.size() &&
-                              std::equal(k.begin(), k.end(), key.begin(), [](char x, char y) {
-                                return std::tolower(static_cast<unsigned char>(x)) ==
-                                       std::tolower(static_cast<unsigned char>(y));
-                              }));
+        for (const std::string& k : r.keys) wanted = wanted || console::SameForm1Key(k, key);
         if (wanted) list.push_back({key, value});
       }
       if (list.size() < r.keys.size()) fail("в секции Form1 нет такого ключа");

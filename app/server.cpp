@@ -116,8 +116,7 @@ bool Server::Start(std::string* error) {
     std::this_thread::sleep_for(std::chrono::milliseconds(100));
     secondCopy_ = held();  // a pair being set up may have appeared meanwhile
   }
-  // A server that listens on this folder's control socket is another copy,
-  // even when the folder's lock file was taken from under it.
+  // One that began to listen since the settings were loaded is another copy too.
   if (!secondCopy_) secondCopy_ = !OpenControlSocket();
   started_ = true;
   startedAt_ = std::chrono::steady_clock::now();
@@ -273,20 +272,13 @@ void Server::RefreshRequestedRows() {
 
 std::vector<std::string> Server::Describe() {
   std::vector<std::string> lines;
-  size_t registered = 0;
-  {
-    std::lock_guard<std::mutex> lock(link_->Lock);
-    for (size_t i = 0; i < store_.Table().Size(); ++i) registered += store_.Table()[i].inUse != 0;
-  }
+  const StatusReport s = Status();
   lines.push_back("настройки " + IniPath() + ", реестр " + NdxPath() +
-                  " (зарегистрировано приборов: " + std::to_string(registered) + ")");
-  lines.push_back("порт АРМ " + port_.Path() + (port_.IsOpen() ? " открыт" : " не открыт"));
-  const std::string addr[3] = {form1_.IpAdrrServ_1, form1_.IpAdrrServ_2, form1_.IpAdrrGsm};
-  for (int s = 0; s < 3; ++s) {
-    if (udp_[s]->Running())
-      lines.push_back("интерфейс " + std::to_string(s + 1) + " принимает на " + addr[s] + ":" +
-                      std::to_string(udp_[s]->BoundPort()));
-  }
+                  " (зарегистрировано приборов: " + std::to_string(s.registered) + ")");
+  lines.push_back("порт АРМ " + port_.Path() + (s.portOpen ? " открыт" : " не открыт"));
+  for (const InterfaceState& i : s.interfaces)
+    lines.push_back("интерфейс " + std::to_string(i.number) + " принимает на " + i.address + ":" +
+                    std::to_string(i.port));
   if (cfg_.tickMs != 1000)
     lines.push_back("основной такт " + std::to_string(cfg_.tickMs) + " мс");
   return lines;

@@ -6,20 +6,13 @@
 #include "app/server.h"
 #include "armlink/commands.h"
 #include "armlink/port_rename.h"
-#include "console/line_format.h"
 #include "console/settings_keys.h"
 #include "platform/process_runner.h"
 #include "registry/registration_export.h"
 
 namespace app {
 
-namespace {
-
-std::string NumberText(const devlink::ConsoleNumber& n) {
-  return console::Format("%d/%d/%d", n.n1, n.n2, n.n3);
-}
-
-}  // namespace
+using devlink::NumberText;
 
 // ---- registration
 
@@ -152,7 +145,7 @@ bool Server::SetSettings(const std::vector<std::pair<std::string, std::string>>&
     f = form1_;  // a control may change others (the internet check clears the blocking)
   }
   if (nnPort != form1_.NnPort && !ChangeWorkstationPort(nnPort)) {
-    *error = "порт " + std::string("CNCB") + std::to_string(nnPort) + " не выбран";
+    *error = "порт CNCB" + std::to_string(nnPort) + " не выбран";
     return false;
   }
   if (portArm != form1_.PortArm) RenameWorkstationEnd(portArm);

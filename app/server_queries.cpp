@@ -8,6 +8,11 @@
 
 namespace app {
 
+namespace {
+// A failure found by the sweep, reported to the workstation or not yet.
+bool LinkFailed(const devlink::ClientRecord& r) { return r.linkState == 1 || r.linkState == 2; }
+}  // namespace
+
 Server::StatusReport Server::Status() {
   StatusReport r;
   r.version = std::string(RELAY_VERSION) + " от " + RELAY_RELEASE_DATE;
@@ -29,7 +34,7 @@ Server::StatusReport Server::Status() {
     for (size_t i = 0; i < t.Size(); ++i) {
       if (!t[i].inUse) continue;
       ++r.registered;
-      r.linksFailed += t[i].linkState == 1 || t[i].linkState == 2;
+      r.linksFailed += LinkFailed(t[i]);
       r.linksRestored += t[i].linkState == 3;
     }
   }
@@ -48,8 +53,7 @@ std::vector<Server::DeviceInfo> Server::Devices(bool failedOnly) {
   for (size_t i = 0; i < t.Size(); ++i) {
     const devlink::ClientRecord& r = t[i];
     if (!r.inUse) continue;
-    const bool failed = r.linkState == 1 || r.linkState == 2;
-    if (failedOnly && !failed) continue;
+    if (failedOnly && !LinkFailed(r)) continue;
     out.push_back({uint16_t(i), std::string(devlink::PStrView(r.peerAddr)), devlink::PeerPort(r),
                    devlink::NumberOf(r), r.iface + 1, r.switchedOff != 0, r.linkState,
                    r.maintNotice});

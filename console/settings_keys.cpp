@@ -64,10 +64,6 @@ const KeyRule kRules[] = {
     Flag("CheckBoxMetric", &Form1Settings::CheckBoxMetric, Form1Control::kCheckBoxMetric),
 };
 
-bool SameKey(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
-}
-
 std::optional<int> Decimal(std::string_view v) {
   if (v.empty() || v.size() > 6) return std::nullopt;
   int n = 0;
@@ -79,6 +75,10 @@ std::optional<int> Decimal(std::string_view v) {
 }
 
 }  // namespace
+
+bool SameForm1Key(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && ::strncasecmp(a.data(), b.data(), a.size()) == 0;
+}
 
 std::vector<std::pair<std::string, std::string>> Form1Values(const Form1Settings& f) {
   platform::IniFile ini;
@@ -93,10 +93,10 @@ std::optional<Form1Control> SetForm1Key(Form1Settings& f, std::string_view key,
                                         std::string_view value, std::string* error) {
   const KeyRule* rule = nullptr;
   for (const KeyRule& r : kRules)
-    if (SameKey(r.key, key)) rule = &r;
+    if (SameForm1Key(r.key, key)) rule = &r;
   if (!rule) {
     bool known = false;
-    for (const auto& kv : Form1Values(f)) known = known || SameKey(kv.first, key);
+    for (const auto& kv : Form1Values(f)) known = known || SameForm1Key(kv.first, key);
     *error = known ? "ключ " + std::string(key) + " не меняется на вкладке \"Настройки\""
                    : "в секции Form1 нет ключа " + std::string(key);
     return std::nullopt;

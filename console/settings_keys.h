@@ -12,6 +12,9 @@
 
 namespace console {
 
+// Keys are the same whatever their letter case, as in the settings file.
+bool SameForm1Key(std::string_view a, std::string_view b);
+
 // Every key of the section with its value, in file order.
 std::vector<std::pair<std::string, std::string>> Form1Values(const Form1Settings& f);
 

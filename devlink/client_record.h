@@ -4,6 +4,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 namespace devlink {
@@ -93,6 +94,10 @@ inline void SetPStr(PStr17& s, std::string_view v) {
 }
 
 inline ConsoleNumber NumberOf(const ClientRecord& r) { return {r.n1, r.n2, r.n3}; }
+// "1/0/5", as the console shows a number.
+inline std::string NumberText(const ConsoleNumber& n) {
+  return std::to_string(n.n1) + "/" + std::to_string(n.n2) + "/" + std::to_string(n.n3);
+}
 inline bool NumberIs(const ClientRecord& r, const uint8_t* n) {
   return r.n1 == n[0] && r.n2 == n[1] && r.n3 == n[2];
 }

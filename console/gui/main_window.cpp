@@ -44,7 +44,7 @@ constexpr int kMessageLines = 1000;
 
 enum Tab { kTabTraffic, kTabService, kTabDebug, kTabRegistration, kTabSettings, kTabSurGard };
 
-QString NumberText(ConsoleNumber n) { return QString("%1/%2/%3").arg(n.n1).arg(n.n2).arg(n.n3); }
+QString NumberQText(ConsoleNumber n) { return QString::fromStdString(devlink::NumberText(n)); }
 
 QCheckBox* Check(QWidget* parent, const char* name, const QString& text, bool on = false) {
   auto* c = new QCheckBox(text, parent);
@@ -678,7 +678,7 @@ void MainWindow::BuildMenus() {
   });
   connect(ActionSetFilter, &QAction::triggered, this, [this] {
     if (!MenuDevice() || !server_.SetTrafficFilter(menuDevice_)) return;
-    FiltrNPult->setText(NumberText(menuDevice_.number));
+    FiltrNPult->setText(NumberQText(menuDevice_.number));
   });
 
   headerMenu_ = new QMenu(this);
@@ -870,7 +870,7 @@ void MainWindow::Poll() {
     EditRegOne->setVisible(s.GlRegOne);
   }
   if (s.GlRegOne && s.GlRegOn) {
-    const QString shown = NumberText(s.GlRegNPult.Load());
+    const QString shown = NumberQText(s.GlRegNPult.Load());
     if (EditRegOne->text() != shown && !EditRegOne->hasFocus()) EditRegOne->setText(shown);
   }
   QSignalBlocker b1(CheckBox3), b2(CheckDelOne);
@@ -1029,7 +1029,7 @@ void MainWindow::ApplyTrafficCap() {
 
 void MainWindow::OnFilterBox(bool on) {
   server_.Settings().GlFiltrOn = on;
-  FiltrNPult->setText(NumberText(server_.Settings().GlFiltrNPult.Load()));
+  FiltrNPult->setText(NumberQText(server_.Settings().GlFiltrNPult.Load()));
   if (!on) {
     ButtonStop->setChecked(true);
     OnStop();
@@ -1075,7 +1075,7 @@ void MainWindow::OnRegBox(bool on) {
     RegNumberFieldExit(EditRegOne->text().toStdString(), server_.Settings(), server_.Sink());
     const ConsoleNumber n = server_.Settings().GlRegNPult.Load();
     server_.OpenRegistrationOne(n);
-    EditRegOne->setText(NumberText(n));
+    EditRegOne->setText(NumberQText(n));
   } else {
     server_.OpenRegistrationAll();
   }

@@ -87,8 +87,4 @@ bool ParseIpv4(std::string_view text, uint32_t* out) {
   return true;
 }
 
-std::string NumberText(ConsoleNumber n) {
-  return std::to_string(n.n1) + "/" + std::to_string(n.n2) + "/" + std::to_string(n.n3);
-}
-
 }  // namespace devsim

@@ -50,6 +50,6 @@ DevicePlan PlanDevice(const Population& p, uint32_t k);
 
 std::string Ipv4Text(uint32_t hostOrder);
 bool ParseIpv4(std::string_view text, uint32_t* hostOrder);
-std::string NumberText(ConsoleNumber n);
+using devlink::NumberText;
 
 }  // namespace devsim
