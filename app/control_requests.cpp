@@ -177,6 +177,14 @@ class SaveJob : public ControlJob {
   json answer_;
 };
 
+// The kernel's default route, and the interface whose gateway carries it.
+json DefaultRouteJson(const Server::StatusReport& s) {
+  if (!s.defaultRoute) return nullptr;
+  return {{"interface", s.defaultRouteInterface},
+          {"gateway", s.defaultGateway},
+          {"device", s.defaultDevice}};
+}
+
 }  // namespace
 
 std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::string* error) {
@@ -339,7 +347,9 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
                      {"registered", s.registered},
                      {"links_failed", s.linksFailed},
                      {"links_restored", s.linksRestored},
-                     {"internet", s.internet}};
+                     {"internet", s.internet},
+                     {"internet_check", {{"on", s.internetCheck}, {"host", s.probeHost}}},
+                     {"default_route", DefaultRouteJson(s)}};
     } else if (v == "devices") {
       json list = json::array();
       for (const Server::DeviceInfo& i : server_.Devices(r.failed))

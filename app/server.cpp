@@ -7,6 +7,7 @@
 #include "app/control_requests.h"
 #include "app/control_server.h"
 #include "app/service_supervision.h"
+#include "platform/icmp_echo.h"
 #include "platform/replace_file.h"
 #include "platform/unix_socket.h"
 #include "registry/ndx_file.h"
@@ -37,6 +38,14 @@ Server::Server(ServerConfig config)
         });
     sender_.SetEndpoint(s, udp_[s].get());
   }
+  network_ = std::make_unique<netsup::NetworkSupervision>(
+      std::array<platform::UdpEndpoint*, 3>{udp_[0].get(), udp_[1].get(), udp_[2].get()}, routes_,
+      [](const std::string& address, std::string* error) {
+        const platform::EchoResult r = platform::SendEcho(address);
+        *error = r.detail;
+        return r.outcome == platform::EchoOutcome::kReply;
+      },
+      settings_, sink_);
 }
 
 Server::~Server() { Stop(); }
@@ -70,10 +79,12 @@ bool Server::LoadSettings(std::string* error) {
     return false;
   }
   const auto regKeyBase = console::ReadRegKeyBase(ini_, &why);
-  if (!regKeyBase) {
+  const auto probeHost = regKeyBase ? console::ReadInetProbeHost(ini_, &why) : std::nullopt;
+  if (!regKeyBase || !probeHost) {
     *error = "файл настроек " + IniPath() + ": " + why;
     return false;
   }
+  probeHost_ = *probeHost;
   form1_ = console::ReadForm1(ini_);
   // Without the internet check there is nothing to block link failures on.
   if (!form1_.CheckBox_Internet) form1_.CheckAvarOrvane = false;
@@ -133,6 +144,7 @@ bool Server::Start(std::string* error) {
   deviceWorker_->Start();
   comWorker_ = std::make_unique<armlink::TCOMThread>(*link_, channel_, port_);
   comWorker_->Start();
+  StartInternetCheck();
   schedule_.Start(std::chrono::steady_clock::now(), std::chrono::milliseconds(cfg_.tickMs));
   supervision_ = std::make_unique<ServiceSupervision>(*this, notifier_, cfg_.tickMs);
   supervision_->Ready();
@@ -158,14 +170,67 @@ void Server::ClosePort() {
   sink_.ConsoleLine(name + " - закрыт.");
 }
 
-void Server::ApplyNetwork() {
+netsup::NetworkConfig Server::NetworkConfig() const {
   netsup::NetworkConfig cfg;
   cfg.iface[0] = {form1_.SetKarta_11, form1_.IpAdrrServ_1, form1_.EditPortServ1, form1_.GateWay1};
   cfg.iface[1] = {form1_.SetKarta_22, form1_.IpAdrrServ_2, form1_.EditPortServ2, form1_.GateWay2};
   cfg.iface[2] = {form1_.GSM_Modem, form1_.IpAdrrGsm, form1_.EditPortGSM, form1_.GateWayGSM};
-  netsup::ApplyNetworkSettings(cfg, {udp_[0].get(), udp_[1].get(), udp_[2].get()}, net_,
-                               [this](const std::string& text) { sink_.Message(text); });
+  return cfg;
 }
+
+bool Server::ApplyNetwork(bool asMessages) {
+  if (secondCopy_) return false;  // the interfaces belong to the server that runs
+  const auto message = [this](const std::string& text) { sink_.Message(text); };
+  return network_->Apply(NetworkConfig(), form1_.CheckBoxMetric,
+                         asMessages || !applyReport_ ? message : applyReport_);
+}
+
+void Server::StartInternetCheck() {
+  // Five ticks between probes, two for a reply: 5 s and 2 s at the normal tick.
+  const std::chrono::milliseconds tick(cfg_.tickMs);
+  auto probe = [host = probeHost_, timeout = 2 * tick](std::stop_token stop, std::string* detail) {
+    const platform::EchoResult r = platform::PingOnce(host, timeout, stop);
+    *detail = r.detail;
+    switch (r.outcome) {
+      case platform::EchoOutcome::kReply: return netsup::ProbeResult::kSuccess;
+      case platform::EchoOutcome::kNoIcmp: return netsup::ProbeResult::kNoIcmp;
+      case platform::EchoOutcome::kCancelled: return netsup::ProbeResult::kCancelled;
+      default: return netsup::ProbeResult::kFailure;
+    }
+  };
+  netsup::InetReports reports;
+  reports.onChange = [this](netsup::InetState state, netsup::InetDebouncer::Event event) {
+    using devlink::InternetState;
+    link_->internet = state == netsup::InetState::kOnline    ? InternetState::Present
+                      : state == netsup::InetState::kOffline ? InternetState::Absent
+                                                             : InternetState::Unknown;
+    // The workstation hears of it when it next polls.
+    if (event == netsup::InetDebouncer::Event::kCameOnline) channel_.internet.cameOnline = true;
+    if (event == netsup::InetDebouncer::Event::kWentOffline) channel_.internet.wentOffline = true;
+  };
+  reports.message = [this](const std::string& text) { sink_.Message(text); };
+  inet_ = std::make_unique<netsup::TCheckInetThread>(std::move(probe), std::move(reports), 5 * tick);
+  inet_->SetEnabled(form1_.CheckBox_Internet);
+}
+
+bool Server::MoveDefaultRoute(int iface) {
+  if (secondCopy_ || iface < 0 || iface > 2) return false;
+  return network_->MoveDefaultRoute(iface, NetworkConfig());
+}
+
+std::string Server::QuickRebind(const std::string& port1Text) {
+  if (secondCopy_) return form1_.EditPortServ2;
+  form1_.EditPortServ2 = network_->QuickRebind(port1Text);
+  return form1_.EditPortServ2;
+}
+
+std::vector<platform::AdapterAddress> Server::Adapters(std::string* error) {
+  std::vector<platform::AdapterAddress> list;
+  if (!platform::ListAdapters(&list, error)) list.clear();
+  return list;
+}
+
+int Server::DefaultRouteInterface() const { return network_->LastDefaultRoute().iface; }
 
 bool Server::OpenControlSocket() {
   dispatcher_ = std::make_unique<ControlDispatcher>(*this);
@@ -187,6 +252,8 @@ void Server::Stop() {
   // The stop is no hang: the service manager is told before the workers end.
   if (supervision_) supervision_->Stopping();
   supervision_.reset();
+  // A probe under way is cut short.
+  inet_.reset();
   // No request is taken from here on; the socket file goes.
   if (control_) control_->Close();
   // From here no listener holds a datagram for a full ring: nobody takes from it.
@@ -254,9 +321,9 @@ void Server::WaitForWork(int ms) {
 }
 
 void Server::OnMainTick() {
-  // Interface management and the network steps belong to the network
-  // support; nothing of them runs here yet.
-  mainTick_.Tick(settings_, form1_.CheckBoxMetric);
+  const console::MainTick::Due due = mainTick_.Tick(settings_, form1_.CheckBoxMetric);
+  if (due.interfaceStep) network_->ManagementStep(NetworkConfig(), link_->table, link_->Lock);
+  if (due.networkStep) network_->NetworkStep(NetworkConfig(), form1_.CheckBoxMetric);
   timers_.OnSecond();
   if (++ticks_ % kTicksPerFileTimer == 0) timers_.OnTenSeconds();
 }

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <chrono>
 #include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -29,10 +30,13 @@
 #include "devlink/device_worker.h"
 #include "devlink/intake_ring.h"
 #include "devlink/sender.h"
-#include "netsup/apply_network.h"
+#include "netsup/inet_check.h"
+#include "netsup/network_supervision.h"
+#include "platform/adapters.h"
 #include "platform/clock.h"
 #include "platform/file_lock.h"
 #include "platform/ini_file.h"
+#include "platform/routes.h"
 #include "platform/serial_linux.h"
 #include "platform/service_notify.h"
 #include "platform/udp_server.h"
@@ -161,8 +165,29 @@ class Server {
   };
   Geometry WindowGeometry(const std::string& section, Geometry defaults) const;
   void SetWindowGeometry(const std::string& section, const Geometry& g);
-  // Binds the three UDP servers anew from the settings.
-  void ApplyNetwork();
+  // Binds the three UDP servers anew from the settings, arms the GSM
+  // keep-alive and, with "Управл. Интерфейсами", sets the default route.
+  // Failures go to the apply reporter, or with `asMessages` to the message
+  // window (so that a control socket's answer carries them). False when
+  // anything failed; the main tick retries it every ten ticks.
+  bool ApplyNetwork(bool asMessages = false);
+  // How the failures of an apply the operator asked for are shown: the
+  // window shows boxes; without a reporter they are messages.
+  void SetApplyReporter(std::function<void(const std::string&)> report) {
+    applyReport_ = std::move(report);
+  }
+  // "Метрика 1..3" (`iface` 0..2): the default route moved to that interface.
+  bool MoveDefaultRoute(int iface);
+  // Enter in a port field: servers 1 and 2 rebound on every address, server 2
+  // on the port after server 1's, which "Порт 2" then shows.
+  // Returns the text of server 2's port.
+  std::string QuickRebind(const std::string& port1Text);
+  // The host's adapters for the address boxes; empty with the reason when
+  // the system cannot be asked.
+  std::vector<platform::AdapterAddress> Adapters(std::string* error);
+  // The interface (0..2) whose gateway carries the default route, as last
+  // read from the kernel; -1 for none of them.
+  int DefaultRouteInterface() const;
   // "Виртуальный порт": the port closed and opened under its new name. False,
   // changing nothing, for an item outside CNCB0..CNCB7 or in a second copy.
   bool ChangeWorkstationPort(int nnPort);
@@ -186,6 +211,11 @@ class Server {
     devlink::ConsoleNumber registrationNumber;
     size_t registered = 0, linksFailed = 0, linksRestored = 0;
     std::string internet;  // the internet check's state
+    bool internetCheck = false;
+    std::string probeHost;
+    bool defaultRoute = false;  // the kernel has one
+    int defaultRouteInterface = 0;  // 1..3 when it goes via an interface's gateway
+    std::string defaultGateway, defaultDevice;
   };
   StatusReport Status();
 
@@ -262,6 +292,8 @@ class Server {
   bool OpenPort();
   void ClosePort();
   void OnMainTick();
+  netsup::NetworkConfig NetworkConfig() const;
+  void StartInternetCheck();
   void RefreshRequestedRows();
   // The control socket, served from FrontEndWork; false when another server
   // already listens on it.
@@ -286,7 +318,11 @@ class Server {
   std::unique_ptr<devlink::DeviceLink> link_;
   std::unique_ptr<registry::RegistrySaver> saver_;
   std::array<std::unique_ptr<platform::UdpServer>, 3> udp_;
-  netsup::NetworkState net_;
+  platform::NetlinkRouteTable routes_;
+  std::unique_ptr<netsup::NetworkSupervision> network_;
+  std::unique_ptr<netsup::TCheckInetThread> inet_;
+  std::string probeHost_;
+  std::function<void(const std::string&)> applyReport_;
   platform::TermiosPort port_;
   bool secondCopy_ = false;
   armlink::ArmChannel channel_;

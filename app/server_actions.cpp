@@ -121,6 +121,8 @@ void Server::TraceStart() {
 void Server::EditSettings(console::Form1Settings f, console::Form1Control control) {
   console::ApplyControl(control, f, settings_);
   form1_ = std::move(f);
+  if (control == console::Form1Control::kCheckBox_Internet && inet_)
+    inet_->SetEnabled(form1_.CheckBox_Internet);
 }
 
 bool Server::SetSettings(const std::vector<std::pair<std::string, std::string>>& changes,
@@ -151,7 +153,7 @@ bool Server::SetSettings(const std::vector<std::pair<std::string, std::string>>&
   if (portArm != form1_.PortArm) RenameWorkstationEnd(portArm);
   ++settingsGeneration_;
   const bool written = WriteSettings();
-  ApplyNetwork();
+  ApplyNetwork(true);
   if (!written) *error = "файл настроек не записан";
   return written;
 }

@@ -43,6 +43,15 @@ Server::StatusReport Server::Status() {
     case devlink::InternetState::Present: r.internet = "есть"; break;
     case devlink::InternetState::Absent: r.internet = "нет"; break;
   }
+  r.internetCheck = form1_.CheckBox_Internet;
+  r.probeHost = probeHost_;
+  if (started_ && !secondCopy_) {
+    const netsup::DefaultRouteState route = network_->DefaultRoute(NetworkConfig());
+    r.defaultRoute = route.present;
+    r.defaultRouteInterface = route.iface + 1;
+    r.defaultGateway = route.route.gateway;
+    r.defaultDevice = route.route.device;
+  }
   return r;
 }
 

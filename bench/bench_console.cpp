@@ -30,6 +30,7 @@
 #include "console/gui/main_window.h"
 #include "registry/ndx_file.h"
 #include "tests/support/child_process.h"
+#include "tests/support/safe_network_ini.h"
 
 namespace {
 
@@ -96,9 +97,9 @@ int main(int argc, char** argv) {
 
   testsupport::TempDir dir;
   WriteRegistry(dir.File("relay-server.ndx"), kRecords);
-  testsupport::WriteFile(dir.File("relay-server.ini"),
-                         "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
-                             std::to_string(testsupport::FreeUdpPort()) + "\r\n");
+  const std::string form1 = "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
+                            std::to_string(testsupport::FreeUdpPort()) + "\r\n";
+  testsupport::WriteFile(dir.File("relay-server.ini"), testsupport::SafeNetworkIni(form1));
   app::ServerConfig cfg;
   cfg.dataDir = dir.Path();
   cfg.portsDir = dir.File("none");

@@ -140,8 +140,11 @@ void ApplyForm1(const Form1Settings& f, ConsoleSettings& cs) {
   cs.GlAvarInetBlock = f.CheckBox_Internet && f.CheckAvarOrvane;
 }
 
+namespace {
+constexpr const char* kDeploySec = "Deployment";
+}  // namespace
+
 std::optional<devlink::Key10> ReadRegKeyBase(const platform::IniFile& ini, std::string* error) {
-  constexpr const char* kDeploySec = "Deployment";
   constexpr const char* kKey = "RegKeyBase";
   if (!ini.HasKey(kDeploySec, kKey)) return kDefaultRegKeyBase;
   const std::string v = ini.GetString(kDeploySec, kKey, "");
@@ -154,6 +157,16 @@ std::optional<devlink::Key10> ReadRegKeyBase(const platform::IniFile& ini, std::
   }
   if (ok) return key;
   if (error) *error = "RegKeyBase в секции [Deployment]: ожидается 20 шестнадцатеричных цифр";
+  return std::nullopt;
+}
+
+std::optional<std::string> ReadInetProbeHost(const platform::IniFile& ini, std::string* error) {
+  constexpr const char* kKey = "InetProbeHost";
+  if (!ini.HasKey(kDeploySec, kKey)) return std::string(kDefaultInetProbeHost);
+  const std::string v = ini.GetString(kDeploySec, kKey, "");
+  const bool blank = v.find_first_of(" \t") != std::string::npos;
+  if (!v.empty() && !blank) return v;
+  if (error) *error = "InetProbeHost в секции [Deployment]: ожидается имя или адрес узла без пробелов";
   return std::nullopt;
 }
 

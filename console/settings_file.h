@@ -104,4 +104,11 @@ using devlink::kDefaultRegKeyBase;
 // kDefaultRegKeyBase; malformed gives nullopt and the reason in `error`.
 std::optional<devlink::Key10> ReadRegKeyBase(const platform::IniFile& ini, std::string* error);
 
+// The host the internet check pings, by name or dotted address.
+inline constexpr const char* kDefaultInetProbeHost = "ya.ru";
+
+// Key "InetProbeHost" of section "Deployment". Missing gives
+// kDefaultInetProbeHost; empty or with blanks gives nullopt and the reason.
+std::optional<std::string> ReadInetProbeHost(const platform::IniFile& ini, std::string* error);
+
 }  // namespace console

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -35,14 +36,16 @@ std::string MakeDir() {
   return name;
 }
 
-// Interfaces stay on loopback whatever the requests switch on: an address
-// change is left out.
+// Interfaces stay on loopback and the host's routes untouched whatever the
+// requests switch on: changes of addresses, gateways and interface management
+// are left out (with no gateway, no route is ever planned).
 bool Allowed(std::string_view line) {
   std::string error;
   const auto r = app::ParseControlRequest(line, &error);
   if (!r) return true;
   for (const auto& [key, value] : r->set)
-    if (key.size() >= 6 && ::strncasecmp(key.c_str(), "ipadrr", 6) == 0) return false;
+    for (const char* prefix : {"ipadrr", "gateway", "checkboxmetric"})
+      if (::strncasecmp(key.c_str(), prefix, std::strlen(prefix)) == 0) return false;
   return true;
 }
 
@@ -50,11 +53,13 @@ bool Allowed(std::string_view line) {
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   const std::string dir = gDir = MakeDir();
-  // No workstation port, setupc not found in the empty folder, and every
-  // interface on 127.0.0.1: nothing is sent beyond this machine.
+  // No workstation port, setupc not found in the empty folder, every interface
+  // on 127.0.0.1, and the internet check off, pinging 127.0.0.1 should a request
+  // switch it on: nothing is sent beyond this machine.
   std::FILE* f = std::fopen((dir + "/relay-server.ini").c_str(), "w");
   std::fputs("[Form1]\r\nSetKarta_11=0\r\nIpAdrrServ_1=127.0.0.1\r\nIpAdrrServ_2=127.0.0.1\r\n"
-             "IpAdrrGsm=127.0.0.1\r\n",
+             "IpAdrrGsm=127.0.0.1\r\nCheckBox_Internet=0\r\n"
+             "[Deployment]\r\nInetProbeHost=127.0.0.1\r\n",
              f);
   std::fclose(f);
   app::ServerConfig cfg;

@@ -15,7 +15,7 @@ bool ParsePortText(std::string_view text, uint16_t& port) {
   return true;
 }
 
-void ApplyNetworkSettings(const NetworkConfig& config,
+bool ApplyNetworkSettings(const NetworkConfig& config,
                           std::array<platform::UdpEndpoint*, 3> servers, NetworkState& state,
                           const std::function<void(const std::string&)>& report) {
   const auto fail = [&](const std::string& text) {
@@ -51,24 +51,24 @@ void ApplyNetworkSettings(const NetworkConfig& config,
   if (eth1.inUse) {
     if (eth1.address.empty()) {
       fail("Ош.IP адр. 1 сетевой карты!Парам. не вступили в силу.");
-      return;
+      return false;
     }
     if (!bind(0)) fail("Ош. Преобр. поля \"Порт 1 Сервера\"!Парам. не вступили в силу.");
   }
   if (eth2.inUse) {
     if (eth2.address.empty()) {
       fail("Ош.IP адр. 2 сетевой карты!Парам. не вступили в силу.");
-      return;
+      return false;
     }
     if (!bind(1)) {
       fail("Ош. Преобр. поля \"Порт 2 Сервера\"!Парам. не вступили в силу.");
-      return;
+      return false;
     }
   }
   if (gsm.inUse) {
     if (gsm.address.empty()) {
       fail("Ош.IP адр. 3(GSM)!Парам. не вступили в силу.");
-      return;
+      return false;
     }
     if (!bind(2)) fail("Ош. Bind Сервера(GSM)Парам. не вступили в силу.");
   }
@@ -76,6 +76,7 @@ void ApplyNetworkSettings(const NetworkConfig& config,
   if (eth1.inUse) start(0, "Ош. Конфликт карты 1 >");
   if (eth2.inUse) start(1, "Ош. Конфликт карты 2 >");
   if (gsm.inUse) start(2, "Ош. Конфликт 3(GSM) >");
+  return true;
 }
 
 }  // namespace netsup

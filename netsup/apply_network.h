@@ -35,8 +35,8 @@ bool ParsePortText(std::string_view text, uint16_t& port);
 
 // Stops and rebinds the servers (none may be null) and starts those of the
 // interfaces in use. Every failure sets GlNetErr and is reported; some stop the
-// apply with all three servers stopped.
-void ApplyNetworkSettings(const NetworkConfig& config,
+// apply with all three servers stopped, and then it returns false.
+bool ApplyNetworkSettings(const NetworkConfig& config,
                           std::array<platform::UdpEndpoint*, 3> servers, NetworkState& state,
                           const std::function<void(const std::string&)>& report);
 

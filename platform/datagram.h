@@ -23,6 +23,8 @@ class UdpEndpoint {
   // An address "0.0.0.0" means every local address.
   virtual void AddBinding(const std::string& address, uint16_t port) = 0;
   virtual uint16_t DefaultPort() const = 0;
+  // The port of an empty binding list; takes effect at the next Start.
+  virtual void SetDefaultPort(uint16_t port) = 0;
   // Binds (with no binding: every address at the default port) and starts the
   // listener thread; false when the address is not local or the port is taken.
   virtual bool Start() = 0;

@@ -31,8 +31,9 @@ class UdpServer final : public UdpEndpoint {
   void ClearBindings() override;
   void AddBinding(const std::string& address, uint16_t port) override;
   uint16_t DefaultPort() const override { return defaultPort_.load(std::memory_order_relaxed); }
-  // Takes effect at the next Start.
-  void SetDefaultPort(uint16_t port) { defaultPort_.store(port, std::memory_order_relaxed); }
+  void SetDefaultPort(uint16_t port) override {
+    defaultPort_.store(port, std::memory_order_relaxed);
+  }
   bool Start() override;
   bool Running() const override { return running_.load(std::memory_order_acquire); }
   bool SendTo(std::string_view address, uint16_t port, const uint8_t* data, size_t n) override;

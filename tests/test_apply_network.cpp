@@ -27,6 +27,7 @@ class FakeEndpoint final : public platform::UdpEndpoint {
     log += "bind " + address + ":" + std::to_string(port) + ";";
   }
   uint16_t DefaultPort() const override { return defaultPort_; }
+  void SetDefaultPort(uint16_t port) override { defaultPort_ = port; }
   bool Start() override {
     log += "start;";
     running = !failStart;

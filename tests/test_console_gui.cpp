@@ -46,12 +46,14 @@
 #include "console/gui/device_table_model.h"
 #include "console/gui/main_window.h"
 #include "tests/support/child_process.h"
+#include "tests/support/safe_network_ini.h"
 #include "tests/support/socat_pair.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using console::gui::MainWindow;
+using testsupport::InternetCheck;
 
 const std::string kBin = RELAY_BIN_DIR;
 constexpr size_t kRecordBytes = 3166;
@@ -119,9 +121,11 @@ class Console : public ::testing::Test {
   std::string Ndx() const { return dir.File("relay-server.ndx"); }
   std::string Ini() const { return dir.File("relay-server.ini"); }
 
-  void WriteSettings(const std::string& extra = "") {
-    testsupport::WriteFile(Ini(), "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
-                                      std::to_string(port) + "\r\n" + extra);
+  // The internet check is off unless the test is about it.
+  void WriteSettings(const std::string& extra = "", InternetCheck check = InternetCheck::kOff) {
+    const std::string form1 = "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
+                              std::to_string(port) + "\r\n" + extra;
+    testsupport::WriteFile(Ini(), testsupport::SafeNetworkIni(form1, check));
   }
 
   void MakeRegistry(int devices) {
@@ -201,7 +205,9 @@ class Console : public ::testing::Test {
 
 // ---- start-up, defaults and the window ----------------------------------------
 
-TEST_F(Console, DefaultsWithoutASettingsFile) {
+// A settings file with only the deployment's probe host: the console's settings are defaults.
+TEST_F(Console, DefaultsWithoutConsoleSettings) {
+  testsupport::WriteFile(Ini(), testsupport::SafeNetworkIni("", InternetCheck::kAsWritten));
   ASSERT_NO_FATAL_FAILURE(Open());
   EXPECT_EQ(window->width(), MainWindow::kWidth);
   auto* tabs = W<QTabWidget>("PageControl1");
@@ -315,8 +321,9 @@ class EditLock : public Console, public ::testing::WithParamInterface<LockCase> 
 
 TEST_P(EditLock, EnablesTheSettingsByTheirRules) {
   const LockCase c = GetParam();
-  WriteSettings(std::string("CheckPOVTORTLG=") + (c.repeat ? "1" : "0") +
-                "\r\nCheckBox_Internet=" + (c.internet ? "1" : "0") + "\r\n");
+  const std::string extra = std::string("CheckPOVTORTLG=") + (c.repeat ? "1" : "0") +
+                            "\r\nCheckBox_Internet=" + (c.internet ? "1" : "0") + "\r\n";
+  WriteSettings(extra, InternetCheck::kAsWritten);
   ASSERT_NO_FATAL_FAILURE(Open());
   W<QTabWidget>("PageControl1")->setCurrentIndex(4);
   W<QCheckBox>("VklRedParam")->setChecked(c.editing);
@@ -341,7 +348,7 @@ INSTANTIATE_TEST_SUITE_P(Cases, EditLock,
                          });
 
 TEST_F(Console, InterfacesAndGatewaysShowByTheirBoxes) {
-  WriteSettings();
+  WriteSettings("", InternetCheck::kAsWritten);
   ASSERT_NO_FATAL_FAILURE(Open());
   W<QTabWidget>("PageControl1")->setCurrentIndex(4);
   W<QCheckBox>("VklRedParam")->setChecked(true);
@@ -833,6 +840,7 @@ struct TwinCase {
   std::function<void(class Twin&)> widgets;   // the action through the window
   std::vector<std::string> relayctl;          // the same through relayctl (with --yes)
   std::function<void(class Twin&)> check;     // what either must leave
+  InternetCheck internet = InternetCheck::kOff;  // kAsWritten: on, for a case that switches it
 };
 
 // Cases print as their names in the test list.
@@ -961,7 +969,8 @@ const TwinCase kTwins[] = {
        t.Window().Poll();  // the tab shows what the server holds
        EXPECT_EQ(t.W<QComboBox>("ComboBoxNaruchUO")->currentIndex(), 1);
        EXPECT_FALSE(t.W<QCheckBox>("CheckBox_Internet")->isChecked());
-     }},
+     },
+     InternetCheck::kAsWritten},
     {"RegisterOff", 0,
      [](Twin& t) {
        t.S().OpenRegistrationAll();
@@ -1021,7 +1030,7 @@ const TwinCase kTwins[] = {
 
 TEST_P(Twin, LeavesTheSameState) {
   const auto& [c, front] = GetParam();
-  WriteSettings();
+  WriteSettings("", c.internet);
   if (c.devices) ASSERT_NO_FATAL_FAILURE(MakeRegistry(c.devices));
   ASSERT_NO_FATAL_FAILURE(Open());
   ASSERT_TRUE(WaitFor([&] { return server->Running(); }));

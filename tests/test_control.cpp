@@ -161,13 +161,25 @@ TEST(RelayctlOutput, StatusAndDevicesInRussianWithColumnsAligned) {
       "interfaces":[{"number":1,"address":"127.0.0.1","port":5000}],
       "workstation_port":{"name":"CNCB0","open":true},
       "registration":{"on":true,"mode":"one","number":"1/0/7"},
-      "registered":2,"links_failed":1,"links_restored":0,"internet":"неизвестно"}})");
+      "registered":2,"links_failed":1,"links_restored":0,"internet":"нет",
+      "internet_check":{"on":true,"host":"192.0.2.1"},
+      "default_route":{"interface":2,"gateway":"203.0.113.254","device":"eth1"}}})");
   const auto lines = relayctl::AnswerLines("status", status);
   const std::vector<std::string> want = {
       "Версия: 1.0.0 от 10.12.2026", "Работает: 1 ч 02 мин 05 с", "Интерфейс 1: 127.0.0.1:5000",
       "Порт АРМ: CNCB0 открыт", "Регистрация: прибора 1/0/7", "Зарегистрировано приборов: 2",
-      "Аварий связи: 1, восстановлено: 0", "Интернет: неизвестно"};
+      "Аварий связи: 1, восстановлено: 0", "Интернет: нет (проверка по 192.0.2.1)",
+      "Маршрут по умолчанию: интерфейс 2, шлюз 203.0.113.254 (eth1)"};
   EXPECT_EQ(lines, want);
+  // A check switched off, and a default route through no interface of the server.
+  auto other = status;
+  other["status"]["internet_check"]["on"] = false;
+  other["status"]["default_route"]["interface"] = 0;
+  const auto otherLines = relayctl::AnswerLines("status", other);
+  EXPECT_EQ(otherLines[7], "Интернет: нет (проверка выключена)");
+  EXPECT_EQ(otherLines[8], "Маршрут по умолчанию: не через интерфейсы сервера, шлюз 203.0.113.254 (eth1)");
+  other["status"]["default_route"] = nullptr;
+  EXPECT_EQ(relayctl::AnswerLines("status", other).back(), "Маршрут по умолчанию: нет");
 
   const auto devices = nlohmann::json::parse(R"({"ok":true,"devices":[
       {"index":0,"address":"127.1.0.1","port":4001,"number":"1/0/1","interface":1,

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/safe_network_ini.h"
 
 namespace {
 
@@ -56,9 +57,9 @@ class EndToEnd : public ::testing::Test {
   std::unique_ptr<ChildProcess> server;
 
   void WriteSettings(const std::string& extra = "") {
-    testsupport::WriteFile(dir.File("relay-server.ini"),
-                           "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
-                               std::to_string(port) + "\r\n" + extra);
+    const std::string form1 = "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
+                              std::to_string(port) + "\r\n" + extra;
+    testsupport::WriteFile(dir.File("relay-server.ini"), testsupport::SafeNetworkIni(form1));
   }
 
   void StartServer(std::vector<std::string> args = {"--register", "all"}) {

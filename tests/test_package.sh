@@ -180,7 +180,9 @@ for _ in $(seq 50); do
   fi
 done
 [ -n "$port" ] || fatal "no free UDP port found"
-printf '[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=%s\r\n' "$port" >"$data/relay-server.ini"
+# The internet check off, and its probe host on loopback should it be switched on.
+printf '%s\r\n' '[Form1]' 'IpAdrrServ_1=127.0.0.1' "EditPortServ1=$port" 'CheckBox_Internet=0' \
+  '[Deployment]' 'InetProbeHost=127.0.0.1' >"$data/relay-server.ini"
 
 "$lib/relay-server" --headless --data-dir "$data" --ports-dir "$ports" >"$tmp/server.log" 2>&1 &
 server_pid=$!

@@ -22,6 +22,8 @@
 #include <vector>
 
 #include "tests/support/child_process.h"
+#include "tests/support/safe_network_ini.h"
+#include "tests/support/sim_output.h"
 #include "tests/support/socat_pair.h"
 
 extern char** environ;
@@ -29,73 +31,17 @@ extern char** environ;
 namespace {
 
 using namespace std::chrono_literals;
+using testsupport::ArmItem;
 using testsupport::ChildProcess;
+using testsupport::CountItems;
+using testsupport::Items;
+using testsupport::Joined;
+using testsupport::JsonField;
+using testsupport::WaitCount;
+using testsupport::WaitUntil;
 
 const std::string kBin = RELAY_BIN_DIR;
 constexpr size_t kRecordBytes = 3166;
-
-// Polls `done` every 10 ms until it holds or the time is up.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds timeout) {
-  const auto end = std::chrono::steady_clock::now() + timeout;
-  for (;;) {
-    if (done()) return true;
-    if (std::chrono::steady_clock::now() >= end) return false;
-    std::this_thread::sleep_for(10ms);
-  }
-}
-
-bool WaitCount(ChildProcess& p, const std::string& text, size_t n,
-               std::chrono::milliseconds timeout) {
-  return WaitUntil([&] { return p.Count(text) >= n; }, timeout);
-}
-
-std::string Joined(const std::vector<std::string>& lines) {
-  std::string all;
-  for (const std::string& l : lines) all += l + "\n";
-  return all;
-}
-
-// ---- armsim output --------------------------------------------------------
-
-// Value of `name` in one flat JSON line of armsim, without quotes.
-std::string JsonField(const std::string& line, const std::string& name) {
-  const std::string key = "\"" + name + "\":";
-  size_t at = line.find(key);
-  if (at == std::string::npos) return "";
-  at += key.size();
-  if (line[at] == '"') return line.substr(at + 1, line.find('"', at + 1) - at - 1);
-  return line.substr(at, line.find_first_of(",}", at) - at);
-}
-
-struct ArmItem {
-  std::string number;
-  int counter = -1;
-  int code = -1;
-  std::string data;
-  bool resend = false;
-};
-
-std::vector<ArmItem> Items(const std::vector<std::string>& lines) {
-  std::vector<ArmItem> items;
-  for (const std::string& l : lines) {
-    if (JsonField(l, "type") != "item") continue;
-    ArmItem it;
-    it.number = JsonField(l, "number");
-    it.counter = std::stoi(JsonField(l, "counter"));
-    const std::string code = JsonField(l, "code");
-    it.code = code == "null" ? -1 : std::stoi(code);
-    it.data = JsonField(l, "data");
-    it.resend = JsonField(l, "resend") == "true";
-    items.push_back(it);
-  }
-  return items;
-}
-
-size_t CountItems(const std::vector<ArmItem>& items, const std::string& number, int code) {
-  size_t n = 0;
-  for (const ArmItem& it : items) n += it.number == number && it.code == code;
-  return n;
-}
 
 // ---- devsim output --------------------------------------------------------
 
@@ -138,9 +84,9 @@ class Relay : public ::testing::Test {
   std::string Ndx() const { return dir.File("relay-server.ndx"); }
 
   void WriteSettings(const std::string& extra = "") {
-    testsupport::WriteFile(dir.File("relay-server.ini"),
-                           "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
-                               std::to_string(port) + "\r\nNnPort=0\r\n" + extra);
+    const std::string form1 = "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
+                              std::to_string(port) + "\r\nNnPort=0\r\n" + extra;
+    testsupport::WriteFile(dir.File("relay-server.ini"), testsupport::SafeNetworkIni(form1));
   }
 
   std::vector<std::string> ServerArgs(std::vector<std::string> args) const {

@@ -20,6 +20,7 @@
 
 #include "platform/unix_socket.h"
 #include "tests/support/child_process.h"
+#include "tests/support/safe_network_ini.h"
 
 namespace {
 
@@ -42,9 +43,12 @@ class Relayctl : public ::testing::Test {
 
   void SetUp() override {
     ::mkdir(ports.c_str(), 0755);
-    testsupport::WriteFile(dir.File("relay-server.ini"),
-                           "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
-                               std::to_string(port) + "\r\n");
+    const std::string form1 = "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
+                              std::to_string(port) + "\r\n";
+    // The check stays on, as a verb below reads its default; no workstation hears its news.
+    testsupport::WriteFile(
+        dir.File("relay-server.ini"),
+        testsupport::SafeNetworkIni(form1, testsupport::InternetCheck::kAsWritten));
   }
 
   void MakeRegistry(int devices) {

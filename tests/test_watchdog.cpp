@@ -27,6 +27,7 @@
 #include "app/service_supervision.h"
 #include "platform/service_notify.h"
 #include "tests/support/child_process.h"
+#include "tests/support/safe_network_ini.h"
 
 namespace {
 
@@ -401,9 +402,9 @@ class WatchdogServer : public ::testing::Test {
     // No serial port in the ports folder: the workstation worker runs without one.
     const std::string ports = dir.File("ports");
     ::mkdir(ports.c_str(), 0755);
-    testsupport::WriteFile(dir.File("relay-server.ini"),
-                           "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
-                               std::to_string(port) + "\r\n");
+    const std::string form1 = "[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\nEditPortServ1=" +
+                              std::to_string(port) + "\r\n";
+    testsupport::WriteFile(dir.File("relay-server.ini"), testsupport::SafeNetworkIni(form1));
     app::ServerConfig cfg;
     cfg.dataDir = dir.Path();
     cfg.portsDir = ports;

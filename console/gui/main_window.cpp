@@ -72,9 +72,20 @@ QComboBox* Combo(QWidget* parent, const char* name, const QStringList& items) {
   return c;
 }
 
-// An address box holds the stored address as its single item, and takes typing.
+// An address box holds the stored address as its single item, and takes
+// typing; its list is filled with the host's adapters as it opens.
+class AddressCombo final : public QComboBox {
+ public:
+  using QComboBox::QComboBox;
+  std::function<void()> beforePopup;
+  void showPopup() override {
+    if (beforePopup) beforePopup();
+    QComboBox::showPopup();
+  }
+};
+
 QComboBox* AddressBox(QWidget* parent, const char* name) {
-  auto* c = new QComboBox(parent);
+  auto* c = new AddressCombo(parent);
   c->setObjectName(name);
   c->setEditable(true);
   c->setInsertPolicy(QComboBox::NoInsert);
@@ -163,6 +174,12 @@ MainWindow::MainWindow(app::Server& server, Asker& asker, QWidget* parent)
   ApplyDebugMode();
   connect(PageControl1, &QTabWidget::currentChanged, this, &MainWindow::OnTabChanged);
 
+  // An apply the operator asked for reports in boxes, shown once the call is over.
+  server_.SetApplyReporter([this](const std::string& text) {
+    applyFailures_.push_back(QString::fromStdString(text));
+    if (applyFailures_.size() == 1) QTimer::singleShot(0, this, &MainWindow::ShowApplyFailures);
+  });
+
   pollTimer_.setInterval(50);
   connect(&pollTimer_, &QTimer::timeout, this, &MainWindow::Poll);
   frontTimer_.setSingleShot(true);
@@ -181,6 +198,7 @@ MainWindow::MainWindow(app::Server& server, Asker& asker, QWidget* parent)
 }
 
 MainWindow::~MainWindow() {
+  server_.SetApplyReporter({});
   if (model_) StringGridIpAdr->setModel(nullptr);
 }
 
@@ -327,9 +345,10 @@ QWidget* MainWindow::BuildDebugTab() {
   for (int k = 1; k <= 3; ++k) {
     auto* b = Button(GroupMetric, "", QString("Метрика %1").arg(k));
     b->setObjectName(QString("ButtonMetric%1").arg(k));
-    // The default route is moved by the network supervision, which this build lacks.
-    b->setEnabled(false);
-    b->setToolTip("Действует вместе с управлением маршрутами");
+    connect(b, &QPushButton::clicked, this, [this, k] {
+      server_.MoveDefaultRoute(k - 1);
+      ShowActiveInterface();
+    });
     metrics->addWidget(b);
   }
   col->addWidget(GroupMetric);
@@ -600,6 +619,12 @@ QWidget* MainWindow::BuildSettingsTab() {
     IpAdrr[k]->installEventFilter(this);
     GateWay[k]->installEventFilter(this);
     connect(EditPort[k], &QLineEdit::editingFinished, this, [this] { Edit(Form1Control::kOther); });
+    connect(EditPort[k], &QLineEdit::returnPressed, this, &MainWindow::OnQuickRebind);
+    static_cast<AddressCombo*>(IpAdrr[k])->beforePopup = [this, k] { FillAdapters(k); };
+    connect(IpAdrr[k], &QComboBox::activated, this, [this, k](int item) {
+      if (item >= 0 && size_t(item) < adapterGateways_[k].size())
+        GateWay[k]->setEditText(QString::fromStdString(adapterGateways_[k][size_t(item)]));
+    });
   }
   connect(ComboBox1, &QComboBox::activated, this, [this](int item) {
     if (!server_.ChangeWorkstationPort(item)) ComboBox1->setCurrentIndex(server_.Form1().NnPort);
@@ -752,6 +777,54 @@ void MainWindow::StartUp() {
   Poll();
 }
 
+void MainWindow::ShowApplyFailures() {
+  if (asking_) {
+    QTimer::singleShot(500, this, &MainWindow::ShowApplyFailures);  // after the open question
+    return;
+  }
+  while (!applyFailures_.empty() && !shutDown_) {
+    const QString text = applyFailures_.front();
+    asking_ = true;
+    server_.SetFrontEndBusy(true);
+    asker_.Notice(isVisible() && !isMinimized() ? this : nullptr, kTitle, text);
+    server_.SetFrontEndBusy(false);
+    asking_ = false;
+    applyFailures_.erase(applyFailures_.begin());
+  }
+  applyFailures_.clear();
+}
+
+void MainWindow::FillAdapters(int k) {
+  QComboBox* box = IpAdrr[k];
+  const QString typed = box->currentText();
+  box->clear();
+  adapterGateways_[k].clear();
+  std::string why;
+  for (const platform::AdapterAddress& a : server_.Adapters(&why)) {
+    box->addItem(QString::fromStdString(a.address));
+    adapterGateways_[k].push_back(a.gateway);
+  }
+  // The text stays until the operator picks an item.
+  box->setEditText(typed);
+}
+
+void MainWindow::OnQuickRebind() {
+  const std::string port2 = server_.QuickRebind(EditPort[0]->text().toStdString());
+  EditPort[1]->setText(QString::fromStdString(port2));
+  Edit(Form1Control::kOther);
+}
+
+void MainWindow::ShowActiveInterface() {
+  const int active = server_.DefaultRouteInterface();
+  for (int k = 0; k < 3; ++k) {
+    const bool on = k == active;
+    if (Active[k]->property("active").toBool() == on) continue;
+    Active[k]->setProperty("active", on);
+    Active[k]->setStyleSheet(on ? "background-color: #00b000;" : "");
+    Active[k]->setToolTip(on ? "Маршрут по умолчанию идёт через этот интерфейс" : "");
+  }
+}
+
 void MainWindow::CheckSecondCopy() {
   if (shutDown_ || !server_.SecondCopy()) return;
   if (asking_) {
@@ -878,6 +951,7 @@ void MainWindow::Poll() {
   CheckDelOne->setChecked(server_.DeleteOneAllowed());
   if (s.GlTraficRun != ButtonPusk->isChecked())
     (s.GlTraficRun ? ButtonPusk : ButtonStop)->setChecked(true);
+  ShowActiveInterface();
 }
 
 void MainWindow::AppendLines() {

@@ -7,6 +7,7 @@
 #include <QMainWindow>
 #include <QTimer>
 #include <string>
+#include <vector>
 
 #include "app/server.h"
 #include "console/device_grid.h"
@@ -113,6 +114,14 @@ class MainWindow final : public QMainWindow {
   bool MenuDevice();
   // A Yes/No question over the window; true for Yes.
   bool Ask(const QString& question);
+  // The failures of a network apply, each in a box, once the window is idle.
+  void ShowApplyFailures();
+  // The adapters' addresses in the address box of interface `k` as it opens.
+  void FillAdapters(int k);
+  // Enter in a port field.
+  void OnQuickRebind();
+  // The "Активн." marks from the kernel's default route.
+  void ShowActiveInterface();
   void RefreshGrid();
 
   // Debug mode shows or hides its controls.
@@ -205,6 +214,9 @@ class MainWindow final : public QMainWindow {
   QLineEdit* EditPort[3] = {};
   QComboBox* GateWay[3] = {};
   QLabel* Active[3] = {};
+  // Per address box: the gateway of each listed adapter address.
+  std::vector<std::string> adapterGateways_[3];
+  std::vector<QString> applyFailures_;
   QLabel* LabelGateWay = nullptr;
   QLabel* LabelActive = nullptr;
   QCheckBox* CheckBoxMetric = nullptr;

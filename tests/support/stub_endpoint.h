@@ -17,6 +17,7 @@ class StubEndpoint : public platform::UdpEndpoint {
   void ClearBindings() override {}
   void AddBinding(const std::string&, uint16_t) override {}
   uint16_t DefaultPort() const override { return defaultPort_; }
+  void SetDefaultPort(uint16_t port) override { defaultPort_ = port; }
   bool Start() override { return true; }
   bool Running() const override { return true; }
 

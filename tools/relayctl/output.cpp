@@ -39,7 +39,19 @@ std::vector<std::string> StatusLines(const json& s) {
   out.push_back("Зарегистрировано приборов: " + std::to_string(s.value("registered", 0)));
   out.push_back("Аварий связи: " + std::to_string(s.value("links_failed", 0)) +
                 ", восстановлено: " + std::to_string(s.value("links_restored", 0)));
-  out.push_back("Интернет: " + Str(s, "internet"));
+  const json check = s.value("internet_check", json::object());
+  out.push_back("Интернет: " + Str(s, "internet") +
+                (check.value("on", false) ? " (проверка по " + Str(check, "host") + ")"
+                                          : " (проверка выключена)"));
+  const json route = s.value("default_route", json());
+  if (!route.is_object()) {
+    out.push_back("Маршрут по умолчанию: нет");
+  } else {
+    const int iface = route.value("interface", 0);
+    out.push_back("Маршрут по умолчанию: " +
+                  (iface > 0 ? "интерфейс " + std::to_string(iface) : std::string("не через интерфейсы сервера")) +
+                  ", шлюз " + Str(route, "gateway") + " (" + Str(route, "device") + ")");
+  }
   return out;
 }
 
