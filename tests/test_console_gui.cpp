@@ -46,6 +46,7 @@
 #include "console/gui/device_table_model.h"
 #include "console/gui/main_window.h"
 #include "tests/support/child_process.h"
+#include "tests/support/netns.h"
 #include "tests/support/safe_network_ini.h"
 #include "tests/support/socat_pair.h"
 
@@ -1102,6 +1103,118 @@ TEST_F(Console, AControlRequestWaitsWhileAQuestionIsOpen) {
   EXPECT_TRUE(WaitFor([&] { return p.state() == QProcess::NotRunning; }, 10s));
   EXPECT_EQ(p.exitCode(), 0) << p.readAllStandardError().toStdString();
   EXPECT_EQ(Record(0).inUse, 0) << "served once the question was answered";
+}
+
+
+// ---- the network on tab "Настройки" ------------------------------------------
+
+// The console's thread in a namespace of its own with two providers, so that
+// the routes it changes and the adapters it lists are the test's alone.
+class ConsoleNetwork : public Console {
+ protected:
+  std::unique_ptr<testsupport::NetNamespace> ns, provider1, provider2;
+  std::unique_ptr<testsupport::EnterNetNamespace> inside;
+
+  void SetUp() override {
+    std::string why;
+    if (!testsupport::NetNamespacesUsable(&why)) GTEST_SKIP() << why;
+    Console::SetUp();
+    ns = std::make_unique<testsupport::NetNamespace>();
+    provider1 = std::make_unique<testsupport::NetNamespace>();
+    provider2 = std::make_unique<testsupport::NetNamespace>();
+    ASSERT_TRUE(testsupport::LinkVeth(*ns, "s1", "198.51.100.1/24", *provider1, "p1",
+                                      "198.51.100.254/24"));
+    ASSERT_TRUE(testsupport::LinkVeth(*ns, "s2", "203.0.113.1/24", *provider2, "p2",
+                                      "203.0.113.254/24"));
+    inside = std::make_unique<testsupport::EnterNetNamespace>(*ns);
+    testsupport::WriteFile(
+        Ini(), testsupport::SafeNetworkIni(
+                   "[Form1]\r\nSetKarta_11=1\r\nIpAdrrServ_1=198.51.100.1\r\nEditPortServ1=5000\r\n"
+                   "GateWay1=198.51.100.254\r\nSetKarta_22=1\r\nIpAdrrServ_2=203.0.113.1\r\n"
+                   "EditPortServ2=5001\r\nGateWay2=203.0.113.254\r\nCheckBoxMetric=1\r\n"));
+  }
+  void TearDown() override {
+    Console::TearDown();  // the server stops inside the namespace
+    inside.reset();
+  }
+
+  std::string DefaultRoutes() { return ns->Output("route show default"); }
+  std::vector<bool> Marks() {
+    std::vector<bool> on;
+    for (const char* name : {"Active1", "Active2", "Active3"})
+      on.push_back(W<QLabel>(name)->property("active").toBool());
+    return on;
+  }
+};
+
+TEST_F(ConsoleNetwork, MetricButtonsMoveTheDefaultRouteAndTheMarksShowWhereItGoes) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  EXPECT_NE(DefaultRoutes().find("via 198.51.100.254"), std::string::npos) << DefaultRoutes();
+  window->Poll();
+  EXPECT_EQ(Marks(), (std::vector<bool>{true, false, false}));
+
+  W<QCheckBox>("CheckOtladka")->click();
+  auto* tabs = W<QTabWidget>("PageControl1");
+  for (int t = 0; t < tabs->count(); ++t)
+    if (tabs->tabText(t) == "Отладка") tabs->setCurrentIndex(t);
+  auto* metric2 = W<QPushButton>("ButtonMetric2");
+  ASSERT_TRUE(metric2->isVisible() && metric2->isEnabled());
+  metric2->click();
+  EXPECT_NE(DefaultRoutes().find("via 203.0.113.254"), std::string::npos) << DefaultRoutes();
+  EXPECT_EQ(DefaultRoutes().find("198.51.100.254"), std::string::npos) << DefaultRoutes();
+  EXPECT_EQ(Marks(), (std::vector<bool>{false, true, false}));
+  // The debug line shows what was done, as the operator's own command would read.
+  EXPECT_TRUE(MemoText().contains("ip route replace default via 203.0.113.254 metric 1"));
+
+  // Interface 3 has no gateway: nothing changes, and the message says why.
+  W<QPushButton>("ButtonMetric3")->click();
+  EXPECT_NE(DefaultRoutes().find("via 203.0.113.254"), std::string::npos) << DefaultRoutes();
+  EXPECT_TRUE(MemoText().contains("Маршрут по умолчанию не перенесён: у интерфейса 3"));
+}
+
+TEST_F(ConsoleNetwork, AddressBoxListsTheAdaptersAndPortEnterRebindsAndApplyFailuresShowInBoxes) {
+  ASSERT_NO_FATAL_FAILURE(Open());
+  W<QCheckBox>("VklRedParam")->click();
+
+  // The drop-down lists every address of the host; picking one fills its gateway.
+  auto* box = W<QComboBox>("IpAdrrServ_1");
+  box->showPopup();
+  box->hidePopup();
+  QStringList items;
+  for (int i = 0; i < box->count(); ++i) items << box->itemText(i);
+  EXPECT_TRUE(items.contains("127.0.0.1") && items.contains("198.51.100.1") &&
+              items.contains("203.0.113.1"))
+      << items.join(",").toStdString();
+  emit box->activated(int(items.indexOf("198.51.100.1")));
+  // The default route goes via provider 1 after the start-up apply.
+  EXPECT_EQ(W<QComboBox>("GateWay1")->currentText(), "198.51.100.254");
+  emit box->activated(int(items.indexOf("127.0.0.1")));
+  EXPECT_EQ(W<QComboBox>("GateWay1")->currentText(), "127.0.0.1") << "no gateway: the address";
+  W<QComboBox>("GateWay1")->setEditText("198.51.100.254");
+
+  // Enter in any port field: servers 1 and 2 on every address, 2 on the next port.
+  auto* port1 = W<QLineEdit>("EditPortServ1");
+  port1->setText(QString::number(port));
+  QTest::keyClick(W<QLineEdit>("EditPortGSM"), Qt::Key_Return);
+  EXPECT_EQ(W<QLineEdit>("EditPortServ2")->text(), QString::number(port + 1));
+  const auto status = server->Status();
+  ASSERT_EQ(status.interfaces.size(), 2u);
+  EXPECT_EQ(status.interfaces[0].port, port);
+  EXPECT_EQ(status.interfaces[1].port, port + 1);
+
+  // An address the host lacks: leaving the editing applies, and the failure shows in a box.
+  W<QComboBox>("IpAdrrServ_2")->setEditText("192.0.2.77");
+  W<QCheckBox>("VklRedParam")->click();
+  const QString conflict = QString("Ош. Конфликт карты 2 >192.0.2.77:%1.Парам. не вступили в силу!")
+                               .arg(port + 1);
+  EXPECT_TRUE(WaitFor([&] { return !asker.notices.empty(); }));
+  ASSERT_EQ(asker.notices.size(), 1u);
+  EXPECT_TRUE(asker.notices[0].endsWith("|" + conflict)) << asker.notices[0].toStdString();
+  // Interface 2 is down, so the first interface keeps the default route.
+  EXPECT_NE(DefaultRoutes().find("via 198.51.100.254"), std::string::npos) << DefaultRoutes();
+  // The retry every ten ticks goes to the message window, not to more boxes.
+  EXPECT_TRUE(WaitFor([&] { return MemoText().contains(conflict); }, 5s));
+  EXPECT_EQ(asker.notices.size(), 1u);
 }
 
 }  // namespace
