@@ -8,6 +8,7 @@
 #include "app/control_server.h"
 #include "app/service_supervision.h"
 #include "platform/icmp_echo.h"
+#include "platform/ipv4_text.h"
 #include "platform/replace_file.h"
 #include "platform/unix_socket.h"
 #include "registry/ndx_file.h"
@@ -187,7 +188,11 @@ bool Server::ApplyNetwork(bool asMessages) {
 
 void Server::StartInternetCheck() {
   // Five ticks between probes, two for a reply: 5 s and 2 s at the normal tick.
-  const std::chrono::milliseconds tick(cfg_.tickMs);
+  // A host named, not numbered, costs a name lookup each time: never faster.
+  uint32_t numbered = 0;
+  const std::chrono::milliseconds tick =
+      platform::ParseDottedIPv4(probeHost_, numbered) ? std::chrono::milliseconds(cfg_.tickMs)
+                                                      : std::chrono::milliseconds(1000);
   auto probe = [host = probeHost_, timeout = 2 * tick](std::stop_token stop, std::string* detail) {
     const platform::EchoResult r = platform::PingOnce(host, timeout, stop);
     *detail = r.detail;
@@ -204,7 +209,12 @@ void Server::StartInternetCheck() {
     link_->internet = state == netsup::InetState::kOnline    ? InternetState::Present
                       : state == netsup::InetState::kOffline ? InternetState::Absent
                                                              : InternetState::Unknown;
-    // The workstation hears of it when it next polls.
+    // The workstation hears of it when it next polls; of a state no longer
+    // known, nothing.
+    if (state == netsup::InetState::kUndecided) {
+      channel_.internet.cameOnline = false;
+      channel_.internet.wentOffline = false;
+    }
     if (event == netsup::InetDebouncer::Event::kCameOnline) channel_.internet.cameOnline = true;
     if (event == netsup::InetDebouncer::Event::kWentOffline) channel_.internet.wentOffline = true;
   };
@@ -224,10 +234,12 @@ std::string Server::QuickRebind(const std::string& port1Text) {
   return form1_.EditPortServ2;
 }
 
-std::vector<platform::AdapterAddress> Server::Adapters(std::string* error) {
+std::vector<platform::AdapterAddress> Server::Adapters() {
   std::vector<platform::AdapterAddress> list;
-  if (!platform::ListAdapters(&list, error)) list.clear();
-  return list;
+  std::string why;
+  if (platform::ListAdapters(&list, &why)) return list;
+  sink_.DebugLine("Список адаптеров не получен: " + why);
+  return {};
 }
 
 int Server::DefaultRouteInterface() const { return network_->LastDefaultRoute().iface; }

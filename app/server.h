@@ -182,9 +182,9 @@ class Server {
   // on the port after server 1's, which "Порт 2" then shows.
   // Returns the text of server 2's port.
   std::string QuickRebind(const std::string& port1Text);
-  // The host's adapters for the address boxes; empty with the reason when
-  // the system cannot be asked.
-  std::vector<platform::AdapterAddress> Adapters(std::string* error);
+  // The host's adapters for the address boxes; empty, with a debug line
+  // saying why, when the system cannot be asked.
+  std::vector<platform::AdapterAddress> Adapters();
   // The interface (0..2) whose gateway carries the default route, as last
   // read from the kernel; -1 for none of them.
   int DefaultRouteInterface() const;

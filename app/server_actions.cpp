@@ -153,9 +153,10 @@ bool Server::SetSettings(const std::vector<std::pair<std::string, std::string>>&
   if (portArm != form1_.PortArm) RenameWorkstationEnd(portArm);
   ++settingsGeneration_;
   const bool written = WriteSettings();
-  ApplyNetwork(true);
+  const bool applied = ApplyNetwork(true);
   if (!written) *error = "файл настроек не записан";
-  return written;
+  else if (!applied) *error = "настройки записаны, но сетевые настройки не вступили в силу";
+  return written && applied;
 }
 
 bool Server::ChangeWorkstationPort(int nnPort) {

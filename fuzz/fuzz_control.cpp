@@ -37,14 +37,15 @@ std::string MakeDir() {
 }
 
 // Interfaces stay on loopback and the host's routes untouched whatever the
-// requests switch on: changes of addresses, gateways and interface management
-// are left out (with no gateway, no route is ever planned).
+// requests switch on: changes of addresses, gateways, the GSM modem and
+// interface management are left out (with no gateway, no route is ever
+// planned; the GSM keep-alive would go to the neighbour of 127.0.0.5).
 bool Allowed(std::string_view line) {
   std::string error;
   const auto r = app::ParseControlRequest(line, &error);
   if (!r) return true;
   for (const auto& [key, value] : r->set)
-    for (const char* prefix : {"ipadrr", "gateway", "checkboxmetric"})
+    for (const char* prefix : {"ipadrr", "gateway", "checkboxmetric", "gsm_modem"})
       if (::strncasecmp(key.c_str(), prefix, std::strlen(prefix)) == 0) return false;
   return true;
 }
@@ -58,7 +59,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   // switch it on: nothing is sent beyond this machine.
   std::FILE* f = std::fopen((dir + "/relay-server.ini").c_str(), "w");
   std::fputs("[Form1]\r\nSetKarta_11=0\r\nIpAdrrServ_1=127.0.0.1\r\nIpAdrrServ_2=127.0.0.1\r\n"
-             "IpAdrrGsm=127.0.0.1\r\nCheckBox_Internet=0\r\n"
+             "IpAdrrGsm=127.0.0.1\r\nGateWayGSM=127.0.0.5\r\nCheckBox_Internet=0\r\n"
              "[Deployment]\r\nInetProbeHost=127.0.0.1\r\n",
              f);
   std::fclose(f);

@@ -103,6 +103,8 @@ void TCheckInetThread::Probe(std::stop_token stop) {
   bool changed = false, reportNoIcmp = false;
   {
     std::lock_guard<std::mutex> g(m_);
+    // Switched off meanwhile: the state stays as it was, and nothing is raised.
+    if (stopRequested_) return;
     ++probes_;
     if (r == ProbeResult::kNoIcmp) {
       // Without ICMP nothing is known: a state kept from earlier probes, or a

@@ -44,23 +44,35 @@ bool NetworkSupervision::Apply(const NetworkConfig& config, bool manageRoutes,
     }
   }
 
-  if (manageRoutes) {
-    std::array<bool, 3> running{};
-    for (int k = 0; k < 3; ++k) running[k] = config.iface[k].inUse && servers_[k]->Running();
-    const RoutePlan plan = PlanAfterApply(config, running);
-    std::string why;
-    if (!plan.refusal.empty())
-      fail("Ош. Маршрута: " + plan.refusal + ".Парам. не вступили в силу!");
-    else if (!Execute(plan, &why))
-      fail("Ош. Маршрута >" + why + ".Парам. не вступили в силу!");
+  routesPending_ = manageRoutes && !SetRoutesAfterApply(config, report);
+  if (!manageRoutes) ReadDefaultRoute(config);
+  return !state_.GlNetErr && !routesPending_;
+}
+
+bool NetworkSupervision::SetRoutesAfterApply(const NetworkConfig& config, const Report& report) {
+  std::array<bool, 3> running{};
+  for (int k = 0; k < 3; ++k) running[k] = config.iface[k].inUse && servers_[k]->Running();
+  const RoutePlan plan = PlanAfterApply(config, running);
+  if (!plan.refusal.empty()) {
+    // Trying again cannot help before the settings change, which applies anew.
+    if (report) report("Маршрут по умолчанию не установлен: " + plan.refusal);
+    ReadDefaultRoute(config);
+    return true;
   }
-  ReadDefaultRoute(config);
-  return !state_.GlNetErr;
+  if (plan.ops.empty()) {
+    ReadDefaultRoute(config);
+    return true;
+  }
+  return Route(plan, config, report);
 }
 
 void NetworkSupervision::NetworkStep(const NetworkConfig& config, bool manageRoutes) {
+  const Report message = [this](const std::string& text) { sink_.Message(text); };
+  if (!manageRoutes) routesPending_ = false;
   if (state_.GlNetErr) {
-    Apply(config, manageRoutes, [this](const std::string& text) { sink_.Message(text); });
+    Apply(config, manageRoutes, message);
+  } else if (routesPending_) {
+    routesPending_ = !SetRoutesAfterApply(config, message);
   } else {
     if (!state_.GlNetOkShown) {
       sink_.Message("Сетевые настройки OK!");
@@ -87,30 +99,27 @@ void NetworkSupervision::ManagementStep(const NetworkConfig& config, devlink::Cl
   if (d.hold) settings_.GlMetricHold = kManagementHold;
   if (d.chosen < 0) return;
   const RoutePlan plan = PlanDefaultRoute(d.chosen, config, InUse(config));
-  std::string why;
+  const Report message = [this](const std::string& text) { sink_.Message(text); };
   if (!plan.refusal.empty()) {
-    // Kept selected: the settings must change before another try can work.
-    sink_.Message("Маршрут по умолчанию не перенесён: " + plan.refusal);
-  } else if (!Execute(plan, &why)) {
-    GlKartaSel[d.chosen] = false;  // tried again at the next management tick
-    sink_.Message("Ош. Маршрута >" + why);
+    // Chosen again at a later tick, once the settings allow it; said once.
+    GlKartaSel[d.chosen] = false;
+    const std::string text = "Маршрут по умолчанию не перенесён: " + plan.refusal;
+    if (text != lastRefusal_) message(text);
+    lastRefusal_ = text;
+    ReadDefaultRoute(config);
+    return;
   }
-  ReadDefaultRoute(config);
+  lastRefusal_.clear();
+  if (!Route(plan, config, message)) GlKartaSel[d.chosen] = false;  // tried at the next tick
 }
 
 bool NetworkSupervision::MoveDefaultRoute(int k, const NetworkConfig& config) {
   const RoutePlan plan = PlanDefaultRoute(k, config, InUse(config));
-  std::string why;
-  bool ok = true;
-  if (!plan.refusal.empty()) {
-    sink_.Message("Маршрут по умолчанию не перенесён: " + plan.refusal);
-    ok = false;
-  } else if (!Execute(plan, &why)) {
-    sink_.Message("Ош. Маршрута >" + why);
-    ok = false;
-  }
+  if (plan.refusal.empty())
+    return Route(plan, config, [this](const std::string& text) { sink_.Message(text); });
+  sink_.Message("Маршрут по умолчанию не перенесён: " + plan.refusal);
   ReadDefaultRoute(config);
-  return ok;
+  return false;
 }
 
 std::string NetworkSupervision::QuickRebind(const std::string& port1Text) {
@@ -140,16 +149,34 @@ DefaultRouteState NetworkSupervision::DefaultRoute(const NetworkConfig& config) 
   return lastRoute_;
 }
 
-bool NetworkSupervision::Execute(const RoutePlan& plan, std::string* error) {
-  return ExecuteRoutePlan(
-      plan, routes_, [this](const std::string& line) { sink_.DebugLine(line); }, error);
+bool NetworkSupervision::Route(const RoutePlan& plan, const NetworkConfig& config,
+                               const Report& report) {
+  std::string why;
+  const bool done = ExecuteRoutePlan(
+      plan, routes_, [this](const std::string& line) { sink_.DebugLine(line); }, &why);
+  if (!done && report) report("Ош. Маршрута >" + why);
+  ReadDefaultRoute(config);
+  if (lastRoute_.iface == plan.chosen) return true;
+  // Every step was taken, yet another route carries the traffic.
+  if (done && report)
+    report("Маршрут по умолчанию через интерфейс " + std::to_string(plan.chosen + 1) +
+           " не действует: " +
+           (lastRoute_.present ? "трафик идёт через " + lastRoute_.route.gateway + " (" +
+                                     lastRoute_.route.device + ", метрика " +
+                                     std::to_string(lastRoute_.route.metric) + ")"
+                               : std::string("маршрута по умолчанию нет")));
+  return false;
 }
 
 void NetworkSupervision::ReadDefaultRoute(const NetworkConfig& config) {
   std::vector<platform::Ipv4Route> routes;
   std::string why;
-  lastRoute_ = routes_.List(&routes, &why) ? ActiveDefaultRoute(routes, config)
-                                           : DefaultRouteState{};
+  if (routes_.List(&routes, &why)) {
+    lastRoute_ = ActiveDefaultRoute(routes, config);
+    return;
+  }
+  lastRoute_ = DefaultRouteState{};
+  sink_.DebugLine("Таблица маршрутов не прочитана: " + why);
 }
 
 }  // namespace netsup

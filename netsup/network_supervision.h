@@ -35,8 +35,9 @@ class NetworkSupervision {
   // `report`. False when anything failed.
   bool Apply(const NetworkConfig& config, bool manageRoutes, const Report& report);
 
-  // Every ten ticks: a failed apply redone with its reports as messages, or
-  // "Сетевые настройки OK!" once per run; then the GSM keep-alive echo.
+  // Every ten ticks: a failed apply redone with its reports as messages (or
+  // only its default route, when that alone failed), or "Сетевые настройки
+  // OK!" once per run; then the GSM keep-alive echo.
   void NetworkStep(const NetworkConfig& config, bool manageRoutes);
 
   // Every eight ticks while management is active: the statistics counted and
@@ -63,7 +64,11 @@ class NetworkSupervision {
   const std::array<bool, 3>& Selected() const { return GlKartaSel; }
 
  private:
-  bool Execute(const RoutePlan& plan, std::string* error);
+  // The default route after an apply; false when it is to be tried again.
+  bool SetRoutesAfterApply(const NetworkConfig& config, const Report& report);
+  // Carries out `plan`, says what went wrong, and reads the route back: true
+  // when the default route now goes through the chosen interface.
+  bool Route(const RoutePlan& plan, const NetworkConfig& config, const Report& report);
   void ReadDefaultRoute(const NetworkConfig& config);
 
   std::array<platform::UdpEndpoint*, 3> servers_;
@@ -73,6 +78,8 @@ class NetworkSupervision {
   console::MessageSink& sink_;
 
   NetworkState state_;  // GlNetErr and GlNetOkShown
+  bool routesPending_ = false;  // the apply's default route failed: tried again
+  std::string lastRefusal_;     // of interface management, said once
   bool GlGsmPing = false;
   std::string pingTarget_ = "8.8.8.8";
   std::array<bool, 3> GlKartaSel{};

@@ -1,5 +1,7 @@
 #include "netsup/route_plan.h"
 
+#include <algorithm>
+
 #include "netsup/apply_network.h"
 #include "platform/ipv4_text.h"
 
@@ -41,16 +43,21 @@ std::string SubnetOf(const std::string& address) {
 
 RoutePlan PlanDefaultRoute(int chosen, const NetworkConfig& config, std::array<bool, 3> usable) {
   RoutePlan plan;
+  plan.chosen = chosen;
   const InterfaceConfig& c = config.iface[chosen];
+  const std::string name = "интерфейс " + std::to_string(chosen + 1);
+  if (!usable[chosen]) {
+    plan.refusal = name + " не используется";
+    return plan;
+  }
   if (!ValidGateway(c.gateway)) {
     plan.refusal = "у интерфейса " + std::to_string(chosen + 1) + " нет действующего шлюза (\"" +
                    c.gateway + "\")";
     return plan;
   }
-  const InterfaceConfig& gsm = config.iface[2];
-  uint32_t gsmAddress = 0;
-  if (usable[2] && ValidGateway(gsm.gateway) && platform::ParseDottedIPv4(gsm.address, gsmAddress))
-    plan.ops.push_back({RouteOp::Kind::kRenewGsmSubnet, 2, gsm.gateway, SubnetOf(gsm.address), 5});
+  for (int k = 0; k < 3; ++k)
+    if (usable[k] && ValidGateway(config.iface[k].gateway))
+      plan.managedGateways.push_back(config.iface[k].gateway);
   plan.ops.push_back({RouteOp::Kind::kReplaceDefault, chosen, c.gateway, "", 1});
   for (int k = 0; k < 3; ++k) {
     const InterfaceConfig& other = config.iface[k];
@@ -58,13 +65,24 @@ RoutePlan PlanDefaultRoute(int chosen, const NetworkConfig& config, std::array<b
       continue;
     plan.ops.push_back({RouteOp::Kind::kDeleteDefault, k, other.gateway, "", 0});
   }
+  // Last: a GSM link that is down must not keep the default route where it was.
+  const InterfaceConfig& gsm = config.iface[2];
+  uint32_t gsmAddress = 0;
+  if (usable[2] && ValidGateway(gsm.gateway) && platform::ParseDottedIPv4(gsm.address, gsmAddress))
+    plan.ops.push_back({RouteOp::Kind::kRenewGsmSubnet, 2, gsm.gateway, SubnetOf(gsm.address), 5});
   return plan;
 }
 
 RoutePlan PlanAfterApply(const NetworkConfig& config, std::array<bool, 3> running) {
-  for (int k = 0; k < 3; ++k)
-    if (running[k]) return PlanDefaultRoute(k, config, running);
-  return {};
+  bool any = false;
+  for (int k = 0; k < 3; ++k) {
+    if (!running[k]) continue;
+    any = true;
+    if (ValidGateway(config.iface[k].gateway)) return PlanDefaultRoute(k, config, running);
+  }
+  RoutePlan none;
+  if (any) none.refusal = "ни у одного работающего интерфейса нет действующего шлюза";
+  return none;
 }
 
 std::string IpRouteText(const RouteOp& op) {
@@ -89,9 +107,23 @@ bool ExecuteRoutePlan(const RoutePlan& plan, platform::RouteTable& table,
     std::string why;
     bool ok = true;
     switch (op.kind) {
-      case RouteOp::Kind::kReplaceDefault:
-        ok = table.Replace(DefaultVia(op.gateway, op.metric), &why);
+      case RouteOp::Kind::kReplaceDefault: {
+        // A replace takes the place of any default route of the same metric.
+        std::vector<platform::Ipv4Route> routes;
+        ok = table.List(&routes, &why);
+        for (size_t i = 0; ok && i < routes.size(); ++i) {
+          const platform::Ipv4Route& r = routes[i];
+          if (!IsDefault(r) || r.metric != op.metric || r.gateway == op.gateway) continue;
+          if (std::find(plan.managedGateways.begin(), plan.managedGateways.end(), r.gateway) ==
+              plan.managedGateways.end()) {
+            ok = false;
+            why = "маршрут по умолчанию с метрикой " + std::to_string(r.metric) + " через " +
+                  (r.gateway.empty() ? r.device : r.gateway) + " не принадлежит серверу";
+          }
+        }
+        if (ok) ok = table.Replace(DefaultVia(op.gateway, op.metric), &why);
         break;
+      }
       case RouteOp::Kind::kRenewGsmSubnet: {
         platform::Ipv4Route r = DefaultVia(op.gateway, op.metric);
         r.destination = op.net;

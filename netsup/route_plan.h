@@ -32,7 +32,11 @@ struct RouteOp {
 };
 
 struct RoutePlan {
+  int chosen = -1;  // the interface to carry the default route
   std::vector<RouteOp> ops;
+  // The gateways of the usable interfaces: default routes through any other
+  // gateway are not the server's and are never replaced or deleted.
+  std::vector<std::string> managedGateways;
   // Set when the chosen interface cannot carry a default route: nothing is
   // changed, and this says why.
   std::string refusal;
@@ -47,21 +51,23 @@ std::string SubnetOf(const std::string& address);
 
 // The default route moved to interface `chosen` (0..2) among those `usable`
 // (in use, or running): its route is added or replaced first, then the
-// default routes of the other usable interfaces with a gateway are deleted;
-// the GSM subnet route is renewed first when GSM is usable. An interface
-// without a valid gateway is never touched, and when the chosen one has
-// none the plan is empty with the refusal.
+// default routes of the other usable interfaces with a gateway are deleted,
+// and last the GSM subnet route is renewed when GSM is usable. An interface
+// without a valid gateway is never touched; when the chosen one is not
+// usable or has no valid gateway the plan is empty with the refusal.
 RoutePlan PlanDefaultRoute(int chosen, const NetworkConfig& config, std::array<bool, 3> usable);
 
 // After an apply with interface management on: the first running interface
-// carries the default route. Empty when none runs.
+// with a valid gateway carries the default route. Empty when none runs; a
+// refusal when none of those running has a gateway.
 RoutePlan PlanAfterApply(const NetworkConfig& config, std::array<bool, 3> running);
 
 // The equivalent "ip route" command, for the debug line.
 std::string IpRouteText(const RouteOp& op);
 
 // Carries the plan out in order; stops at the first operation the kernel
-// refuses and returns false with the command and the reason in `error`.
+// refuses, or at a default route of the same metric that is not the
+// server's, and returns false with the command and the reason in `error`.
 // Every command is first shown through `debugLine`.
 bool ExecuteRoutePlan(const RoutePlan& plan, platform::RouteTable& table,
                       const std::function<void(const std::string&)>& debugLine,

@@ -217,15 +217,16 @@ EchoResult PingOnce(const std::string& host, std::chrono::milliseconds timeout,
   const Clock::time_point deadline = Clock::now() + timeout;
   if (stop.stop_requested()) return {EchoOutcome::kCancelled, "остановлено"};
 
-  uint32_t address = 0;
-  EchoResult resolved = ResolveHost(host, deadline, stop, &address);
-  if (resolved.outcome != EchoOutcome::kReply) return resolved;
-
+  // A host without ICMP says so whatever its resolver does.
   EchoResult result;
   const IcmpSocket sock = OpenIcmpSocket(&result.detail);
   if (sock.fd < 0) return {EchoOutcome::kNoIcmp, result.detail};
   const Fd sockHolder(sock.fd);
   result.rawSocket = sock.raw;
+
+  uint32_t address = 0;
+  EchoResult resolved = ResolveHost(host, deadline, stop, &address);
+  if (resolved.outcome != EchoOutcome::kReply) return resolved;
 
   const Fd stopEvent(::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK));
   if (stopEvent.get() < 0) {

@@ -1166,10 +1166,10 @@ TEST_F(ConsoleNetwork, MetricButtonsMoveTheDefaultRouteAndTheMarksShowWhereItGoe
   // The debug line shows what was done, as the operator's own command would read.
   EXPECT_TRUE(MemoText().contains("ip route replace default via 203.0.113.254 metric 1"));
 
-  // Interface 3 has no gateway: nothing changes, and the message says why.
+  // Interface 3 is not in use: nothing changes, and the message says why.
   W<QPushButton>("ButtonMetric3")->click();
   EXPECT_NE(DefaultRoutes().find("via 203.0.113.254"), std::string::npos) << DefaultRoutes();
-  EXPECT_TRUE(MemoText().contains("Маршрут по умолчанию не перенесён: у интерфейса 3"));
+  EXPECT_TRUE(MemoText().contains("Маршрут по умолчанию не перенесён: интерфейс 3 не используется"));
 }
 
 TEST_F(ConsoleNetwork, AddressBoxListsTheAdaptersAndPortEnterRebindsAndApplyFailuresShowInBoxes) {

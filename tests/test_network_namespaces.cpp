@@ -134,6 +134,8 @@ TEST_F(Namespaces, TheDefaultRouteFollowsTheDevicesFromProviderToProvider) {
 
   ASSERT_NO_FATAL_FAILURE(RunDevice(*provider1, "198.51.100.1:5000", "198.51.100.254"));
   EXPECT_TRUE(RouteVia("198.51.100.254")) << DefaultRoutes() << Joined(relay->Lines());
+  // A good start-up apply is reported once, at the first network step.
+  EXPECT_EQ(relay->Count("Сетевые настройки OK!"), 1u) << Joined(relay->Lines());
 }
 
 TEST_F(Namespaces, AFailingApplyIsRetriedEveryTenTicksAndReportsOnceItWorks) {

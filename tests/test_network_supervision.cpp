@@ -72,7 +72,8 @@ struct ScriptedProbe {
   std::mutex m;
   std::condition_variable cv;
   netsup::ProbeResult next = netsup::ProbeResult::kSuccess;
-  bool hang = false;
+  bool hang = false;  // until the thread ends
+  bool held = false;  // until the test lets go
   int calls = 0;
 
   netsup::InetProbe Fn() {
@@ -85,9 +86,15 @@ struct ScriptedProbe {
         any.wait(lock, stop, [] { return false; });
         return netsup::ProbeResult::kCancelled;
       }
+      cv.wait(lock, [this] { return !held; });
       *detail = "ping: нет прав";
       return next;
     };
+  }
+  void LetGo() {
+    std::lock_guard<std::mutex> g(m);
+    held = false;
+    cv.notify_all();
   }
   bool WaitCalls(int n, std::chrono::milliseconds timeout = 2s) {
     std::unique_lock<std::mutex> lock(m);
@@ -153,8 +160,8 @@ TEST(InetThread, WithoutIcmpTheStateIsUnknownAndSaidOnce) {
   Recorded rec;
   netsup::TCheckInetThread check(probe.Fn(), rec.Reports(), 5ms);
   check.Enable();
-  ASSERT_TRUE(probe.WaitCalls(1));
-  while (check.State() != InetState::kOnline) std::this_thread::sleep_for(1ms);
+  ASSERT_TRUE(probe.WaitCalls(2));  // the first one's result is in
+  ASSERT_EQ(check.State(), InetState::kOnline);
   {
     std::lock_guard<std::mutex> g(probe.m);
     probe.next = netsup::ProbeResult::kNoIcmp;
@@ -167,6 +174,21 @@ TEST(InetThread, WithoutIcmpTheStateIsUnknownAndSaidOnce) {
   ASSERT_EQ(rec.messages.size(), 1u);
   EXPECT_NE(rec.messages[0].find("нет доступа к ICMP (ping: нет прав)"), std::string::npos);
   EXPECT_EQ(rec.states, (std::vector<InetState>{InetState::kOnline, InetState::kUndecided}));
+}
+
+TEST(InetThread, AProbeUnderWayWhenSwitchedOffRaisesNothing) {
+  ScriptedProbe probe;
+  probe.held = true;
+  Recorded rec;
+  netsup::TCheckInetThread check(probe.Fn(), rec.Reports(), 60s);
+  check.SetEnabled(true);
+  ASSERT_TRUE(probe.WaitCalls(1));
+  check.SetEnabled(false);
+  probe.LetGo();
+  std::this_thread::sleep_for(50ms);
+  EXPECT_EQ(check.State(), InetState::kUndecided);
+  std::lock_guard<std::mutex> g(rec.m);
+  EXPECT_TRUE(rec.states.empty());
 }
 
 TEST(InetThread, EndingCutsAProbeShort) {
@@ -289,11 +311,12 @@ TEST(RoutePlan, TargetsAndSubnet) {
 }
 
 TEST(RoutePlan, TheChosenRouteComesFirstThenTheOthersGo) {
+  // The GSM subnet comes last: a GSM link that is down holds up nothing.
   EXPECT_EQ(Texts(netsup::PlanDefaultRoute(1, Config(), {true, true, true})),
-            (std::vector<std::string>{"ip route replace 10.64.64.0/24 via 10.64.64.5 metric 5",
-                                      "ip route replace default via 203.0.113.254 metric 1",
+            (std::vector<std::string>{"ip route replace default via 203.0.113.254 metric 1",
                                       "ip route delete default via 198.51.100.254",
-                                      "ip route delete default via 10.64.64.5"}));
+                                      "ip route delete default via 10.64.64.5",
+                                      "ip route replace 10.64.64.0/24 via 10.64.64.5 metric 5"}));
 }
 
 TEST(RoutePlan, InterfacesNotUsedOrWithoutGatewayAreLeftAlone) {
@@ -307,15 +330,26 @@ TEST(RoutePlan, InterfacesNotUsedOrWithoutGatewayAreLeftAlone) {
   EXPECT_NE(refused.refusal.find("интерфейса 2"), std::string::npos) << refused.refusal;
   c.iface[1].gateway = "";
   EXPECT_TRUE(netsup::PlanDefaultRoute(1, c, {true, true, false}).ops.empty());
+  // An interface not in use never carries it, whatever its stale gateway.
+  const netsup::RoutePlan unused = netsup::PlanDefaultRoute(2, Config(), {true, true, false});
+  EXPECT_TRUE(unused.ops.empty());
+  EXPECT_EQ(unused.refusal, "интерфейс 3 не используется");
 }
 
 TEST(RoutePlan, AfterAnApplyTheFirstRunningInterfaceCarriesTheRoute) {
   EXPECT_EQ(Texts(netsup::PlanAfterApply(Config(), {false, true, false})),
             (std::vector<std::string>{"ip route replace default via 203.0.113.254 metric 1"}));
   EXPECT_EQ(Texts(netsup::PlanAfterApply(Config(), {false, false, true})),
-            (std::vector<std::string>{"ip route replace 10.64.64.0/24 via 10.64.64.5 metric 5",
-                                      "ip route replace default via 10.64.64.5 metric 1"}));
-  EXPECT_TRUE(netsup::PlanAfterApply(Config(), {false, false, false}).ops.empty());
+            (std::vector<std::string>{"ip route replace default via 10.64.64.5 metric 1",
+                                      "ip route replace 10.64.64.0/24 via 10.64.64.5 metric 5"}));
+  const netsup::RoutePlan none = netsup::PlanAfterApply(Config(), {false, false, false});
+  EXPECT_TRUE(none.ops.empty() && none.refusal.empty());
+  // A card without a gateway (a local network only) is passed over.
+  netsup::NetworkConfig c = Config();
+  c.iface[0].gateway = "0.0.0.0";
+  EXPECT_EQ(netsup::PlanAfterApply(c, {true, true, false}).chosen, 1);
+  c.iface[1].gateway = "";
+  EXPECT_FALSE(netsup::PlanAfterApply(c, {true, true, false}).refusal.empty());
 }
 
 // A routing table in memory that can refuse what the test says, logging every call.
@@ -324,9 +358,11 @@ class FakeRoutes final : public platform::RouteTable {
   std::vector<platform::Ipv4Route> routes;
   std::vector<std::string> log;
   std::string refuseGateway;  // Replace via this gateway fails, as for an unreachable one
+  int replaces = 0;
 
   bool Replace(const platform::Ipv4Route& r, std::string* error) override {
     log.push_back("replace " + r.destination + "/" + std::to_string(r.prefix) + " " + r.gateway);
+    ++replaces;
     if (r.gateway == refuseGateway) {
       *error = "Network is unreachable";
       return false;
@@ -378,6 +414,28 @@ TEST(RouteExecution, AFailedAddLeavesTheOldDefaultRoute) {
   EXPECT_EQ(netsup::ActiveDefaultRoute(t.routes, c).iface, 0) << "the mark shows the real route";
 }
 
+TEST(RouteExecution, AForeignDefaultRouteOfTheSameMetricIsNeverReplaced) {
+  FakeRoutes t;
+  t.routes = {Default("192.0.2.1", 1)};
+  std::string error;
+  EXPECT_FALSE(netsup::ExecuteRoutePlan(netsup::PlanDefaultRoute(0, Config(), {true, true, false}),
+                                        t, nullptr, &error));
+  EXPECT_EQ(t.routes, (std::vector<platform::Ipv4Route>{Default("192.0.2.1", 1)}));
+  EXPECT_EQ(t.replaces, 0);
+  EXPECT_NE(error.find("через 192.0.2.1 не принадлежит серверу"), std::string::npos) << error;
+}
+
+TEST(RouteExecution, AGsmSubnetThatFailsHoldsUpNoDefaultRoute) {
+  FakeRoutes t;
+  t.routes = {Default("198.51.100.254", 1)};
+  t.refuseGateway = "10.64.64.5";
+  std::string error;
+  EXPECT_FALSE(netsup::ExecuteRoutePlan(netsup::PlanDefaultRoute(1, Config(), {true, true, true}),
+                                        t, nullptr, &error));
+  EXPECT_EQ(t.routes, (std::vector<platform::Ipv4Route>{Default("203.0.113.254", 1)}));
+  EXPECT_EQ(error, "ip route replace 10.64.64.0/24 via 10.64.64.5 metric 5: Network is unreachable");
+}
+
 TEST(RouteExecution, OtherRoutesOfTheManagedGatewaysGoAndForeignOnesStay) {
   FakeRoutes t;
   t.routes = {Default("198.51.100.254", 1), Default("198.51.100.254", 20),
@@ -410,7 +468,11 @@ class FakeServer final : public platform::UdpEndpoint {
   void AddBinding(const std::string& a, uint16_t p) override { bindings.emplace_back(a, p); }
   uint16_t DefaultPort() const override { return port_; }
   void SetDefaultPort(uint16_t p) override { port_ = p; }
-  bool Start() override { return running = !failStart; }
+  int starts = 0;
+  bool Start() override {
+    ++starts;
+    return running = !failStart;
+  }
   bool Running() const override { return running; }
   bool SendTo(std::string_view, uint16_t, const uint8_t*, size_t) override { return true; }
 
@@ -458,32 +520,61 @@ struct Supervised : testing::Test {
 TEST_F(Supervised, AFailingApplyIsRetriedUntilItWorksThenSaysOkOnce) {
   netsup::NetworkConfig c = Config();
   c.iface[2].inUse = false;
-  routes.refuseGateway = "198.51.100.254";
+  s2.failStart = true;
+  const std::string conflict = "Ош. Конфликт карты 2 >203.0.113.1:5001.Парам. не вступили в силу!";
   EXPECT_FALSE(net.Apply(c, true, report));
-  EXPECT_EQ(reports, (std::vector<std::string>{
-                         "Ош. Маршрута >ip route replace default via 198.51.100.254 metric 1: "
-                         "Network is unreachable.Парам. не вступили в силу!"}));
+  EXPECT_EQ(reports, std::vector<std::string>{conflict});
   EXPECT_TRUE(net.NetErr());
   Lines();
 
   net.NetworkStep(c, true);  // still failing: reported as a message this time
-  EXPECT_EQ(Lines(), (std::vector<std::string>{
-                         "ip route replace default via 198.51.100.254 metric 1",
-                         "Ош. Маршрута >ip route replace default via 198.51.100.254 metric 1: "
-                         "Network is unreachable.Парам. не вступили в силу!"}));
-  routes.refuseGateway.clear();
+  std::vector<std::string> lines = Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), conflict), lines.end());
+  s2.failStart = false;
   net.NetworkStep(c, true);
   EXPECT_FALSE(net.NetErr());
+  EXPECT_TRUE(s2.running);
   EXPECT_EQ(net.LastDefaultRoute().iface, 0);
   Lines();
-  net.NetworkStep(c, true);
-  net.NetworkStep(c, true);
+  for (int step = 0; step < 3; ++step) net.NetworkStep(c, true);
   EXPECT_EQ(Lines(), std::vector<std::string>{"Сетевые настройки OK!"});
   EXPECT_EQ(reports.size(), 1u) << "the retries never open a box";
 }
 
+TEST_F(Supervised, AFailedDefaultRouteIsRetriedWithoutRebindingTheServers) {
+  netsup::NetworkConfig c = Config();
+  c.iface[2].inUse = false;
+  routes.refuseGateway = "198.51.100.254";
+  EXPECT_FALSE(net.Apply(c, true, report));
+  EXPECT_EQ(reports, std::vector<std::string>{
+                         "Ош. Маршрута >ip route replace default via 198.51.100.254 metric 1: "
+                         "Network is unreachable"});
+  EXPECT_FALSE(net.NetErr()) << "the servers run";
+  Lines();
+  const int starts = s1.starts;
+  net.NetworkStep(c, true);
+  EXPECT_EQ(Lines(), (std::vector<std::string>{
+                         "ip route replace default via 198.51.100.254 metric 1",
+                         "Ош. Маршрута >ip route replace default via 198.51.100.254 metric 1: "
+                         "Network is unreachable"}));
+  routes.refuseGateway.clear();
+  net.NetworkStep(c, true);
+  EXPECT_EQ(net.LastDefaultRoute().iface, 0);
+  EXPECT_EQ(s1.starts, starts);
+  Lines();
+  net.NetworkStep(c, true);
+  EXPECT_EQ(Lines(), std::vector<std::string>{"Сетевые настройки OK!"});
+}
+
 TEST_F(Supervised, WithoutManagementTheRoutesAreNotTouched) {
   EXPECT_TRUE(net.Apply(Config(), false, report)) << (reports.empty() ? "" : reports[0]);
+  EXPECT_TRUE(routes.log.empty());
+  // Nor when no running card has a gateway: said once, not retried.
+  netsup::NetworkConfig lan = Config();
+  lan.iface[0].gateway = lan.iface[1].gateway = lan.iface[2].gateway = "0.0.0.0";
+  EXPECT_TRUE(net.Apply(lan, true, report));
+  EXPECT_EQ(reports, std::vector<std::string>{"Маршрут по умолчанию не установлен: ни у одного "
+                                              "работающего интерфейса нет действующего шлюза"});
   EXPECT_TRUE(routes.log.empty());
 }
 
@@ -538,6 +629,7 @@ TEST_F(Supervised, ManagementMovesTheRouteToWhereTheDevicesAreHeard) {
   net.ManagementStep(c, table, lock);
   EXPECT_EQ(net.LastDefaultRoute().iface, 1);
   EXPECT_EQ(net.Selected(), (std::array<bool, 3>{false, true, false}));
+  std::vector<std::string> lines;
   EXPECT_EQ(table[0].contactCount[1], 0) << "counts start again for the next tick";
 
   // The route add fails: the selection is dropped so that the next tick tries again.
@@ -546,6 +638,32 @@ TEST_F(Supervised, ManagementMovesTheRouteToWhereTheDevicesAreHeard) {
   net.ManagementStep(c, table, lock);
   EXPECT_EQ(net.LastDefaultRoute().iface, 1);
   EXPECT_EQ(net.Selected(), (std::array<bool, 3>{false, false, false}));
+
+  // Interface 3 is chosen but not in use: refused, said once, chosen again later.
+  netsup::NetworkConfig twoCards = c;
+  table[0].contactCount[2] = table[1].contactCount[2] = 1;
+  Lines();
+  net.ManagementStep(twoCards, table, lock);
+  table[0].contactCount[2] = table[1].contactCount[2] = 1;
+  net.ManagementStep(twoCards, table, lock);
+  EXPECT_EQ(Lines(), std::vector<std::string>{
+                         "Маршрут по умолчанию не перенесён: интерфейс 3 не используется"});
+  EXPECT_EQ(net.Selected(), (std::array<bool, 3>{false, false, false}));
+  EXPECT_EQ(net.LastDefaultRoute().iface, 1);
+
+  // A foreign route of lower metric carries the traffic: the move is said not to work.
+  routes.refuseGateway.clear();
+  routes.routes.push_back(Default("192.0.2.1", 0));
+  table[0].contactCount[0] = table[1].contactCount[0] = 1;
+  net.ManagementStep(c, table, lock);
+  lines = Lines();
+  EXPECT_NE(std::find(lines.begin(), lines.end(),
+                      "Маршрут по умолчанию через интерфейс 1 не действует: трафик идёт через "
+                      "192.0.2.1 (, метрика 0)"),
+            lines.end());
+  EXPECT_EQ(net.Selected(), (std::array<bool, 3>{false, false, false}));
+  routes.routes.erase(std::remove(routes.routes.begin(), routes.routes.end(), Default("192.0.2.1", 0)),
+                      routes.routes.end());
 
   // Echoes flagged by most devices pause the management.
   table[0].sentCount[0] = table[1].sentCount[0] = 1;

@@ -799,8 +799,7 @@ void MainWindow::FillAdapters(int k) {
   const QString typed = box->currentText();
   box->clear();
   adapterGateways_[k].clear();
-  std::string why;
-  for (const platform::AdapterAddress& a : server_.Adapters(&why)) {
+  for (const platform::AdapterAddress& a : server_.Adapters()) {
     box->addItem(QString::fromStdString(a.address));
     adapterGateways_[k].push_back(a.gateway);
   }
