@@ -1,5 +1,9 @@
 #include "app/control_requests.h"
 
+#include "maintenance/actions.h"
+#include "maintenance/identity.h"
+#include "maintenance/settings_file.h"
+
 #include <chrono>
 #include <nlohmann/json.hpp>
 
@@ -30,7 +34,7 @@ const VerbRule kVerbs[] = {
     {"save", false, false},          {"load", false, false},
     {"compare", false, false},       {"export", false, false},
     {"settings", false, false},      {"messages", false, false},
-    {"trace", false, false},
+    {"trace", false, false},         {"maint", true, false},
 };
 
 // Lines of a stream taken per pass of the front end.
@@ -177,6 +181,30 @@ class SaveJob : public ControlJob {
   json answer_;
 };
 
+// A maintenance job's log as {"line":...}, then {"done":true,"ok":...} with
+// the settings image when the job read one.
+class MaintJob : public ControlJob {
+ public:
+  MaintJob(maintenance::EventQueue& events, std::shared_ptr<maintenance::DeviceSettings> read)
+      : events_(events), read_(std::move(read)) {}
+  bool Continue(std::string& out) override {
+    for (const maintenance::Event& e : events_.Drain(0)) {
+      if (e.kind == maintenance::Event::Kind::kLog) out += Dump({{"line", e.text}});
+      if (e.kind == maintenance::Event::Kind::kFinished) {
+        json done = {{"done", true}, {"ok", e.ok}};
+        if (read_ && read_->mainRead) done["image"] = maintenance::ImageToHex(read_->main);
+        out += Dump(done);
+        return false;
+      }
+    }
+    return true;
+  }
+
+ private:
+  maintenance::EventQueue& events_;
+  std::shared_ptr<maintenance::DeviceSettings> read_;
+};
+
 // The kernel's default route, and the interface whose gateway carries it.
 json DefaultRouteJson(const Server::StatusReport& s) {
   if (!s.defaultRoute) return nullptr;
@@ -193,8 +221,10 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
     *error = "запрос должен быть объектом JSON в одной строке";
     return std::nullopt;
   }
-  static const char* kFields[] = {"verb", "device", "mode",   "keys",   "set",
-                                  "yes",  "wait",   "follow", "failed", "timeout"};
+  static const char* kFields[] = {"verb",   "device", "mode",     "keys",     "set",
+                                  "yes",    "wait",   "follow",   "failed",   "timeout",
+                                  "action", "user",   "password", "new_user", "new_password",
+                                  "image"};
   for (const auto& item : j.items()) {
     bool known = false;
     for (const char* f : kFields) known = known || item.key() == f;
@@ -209,7 +239,11 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
       !TakeString(j, "mode", r.mode, error) || !TakeStrings(j, "keys", r.keys, error) ||
       !TakeStrings(j, "set", set, error) || !TakeBool(j, "yes", r.yes, error) ||
       !TakeBool(j, "wait", r.wait, error) || !TakeBool(j, "follow", r.follow, error) ||
-      !TakeBool(j, "failed", r.failed, error))
+      !TakeBool(j, "failed", r.failed, error) || !TakeString(j, "action", r.action, error) ||
+      !TakeString(j, "user", r.user, error) || !TakeString(j, "password", r.password, error) ||
+      !TakeString(j, "new_user", r.newUser, error) ||
+      !TakeString(j, "new_password", r.newPassword, error) ||
+      !TakeString(j, "image", r.image, error))
     return std::nullopt;
   if (j.contains("timeout")) {
     if (!j["timeout"].is_number_integer() || j["timeout"].get<int64_t>() < 1 ||
@@ -255,6 +289,32 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
       *error = "request: вид запроса один из channel, signal1, signal2, balance1, balance2";
       return std::nullopt;
     }
+  }
+  if (r.verb == "maint") {
+    bool known = false;
+    for (const char* a : kMaintActions) known = known || r.action == a;
+    if (!known) {
+      *error = "maint: действие одно из versions, credentials, web-on, net-read, net-write, reset";
+      return std::nullopt;
+    }
+    if ((r.action == "net-write") != !r.image.empty() ||
+        (!r.image.empty() && !maintenance::ImageFromHex(r.image))) {
+      *error = "maint: net-write и только он несёт образ настроек (\"image\": 220 шестнадцатеричных "
+               "цифр)";
+      return std::nullopt;
+    }
+    // The device's own limits: login texts of 1..16 characters, new ones of 5..16.
+    std::string why = maintenance::CredentialsRefusal(r.user, r.password, 1);
+    if (why.empty() && r.action == "credentials")
+      why = maintenance::CredentialsRefusal(r.newUser, r.newPassword, 5);
+    if (!why.empty()) {
+      *error = "maint: " + why;
+      return std::nullopt;
+    }
+  } else if (!r.action.empty() || !r.user.empty() || !r.password.empty() || !r.newUser.empty() ||
+             !r.newPassword.empty() || !r.image.empty()) {
+    *error = r.verb + ": поля обслуживания относятся только к maint";
+    return std::nullopt;
   }
   if (r.verb == "trace" && !r.mode.empty() && r.mode != "start" && r.mode != "stop") {
     *error = "trace: ожидается start или stop";
@@ -323,6 +383,8 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
   uint64_t answersBefore = 0, failuresBefore = 0;
   bool waitSave = false;
   uint64_t followFrom = 0;
+  bool maintStarted = false;
+  std::shared_ptr<maintenance::DeviceSettings> maintRead;
   const auto fail = [&a](const std::string& why) {
     a["ok"] = false;
     a["error"] = why;
@@ -419,6 +481,22 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
       if (r.mode.empty()) a["lines"] = read.lines;
       if (v == "trace") a["running"] = server_.Settings().GlTraficRun.load();
       followFrom = read.next;
+    } else if (v == "maint") {
+      const maintenance::Credentials login{r.user, r.password};
+      maintenance::Maintenance::Job job;
+      if (r.action == "versions") job = maintenance::VersionsJob(login);
+      if (r.action == "credentials")
+        job = maintenance::NewCredentialsJob(login, {r.newUser, r.newPassword});
+      if (r.action == "web-on") job = maintenance::WebInterfaceJob(login);
+      if (r.action == "reset") job = maintenance::ResetJob(login);
+      if (r.action == "net-read" || r.action == "net-write") {
+        maintRead = std::make_shared<maintenance::DeviceSettings>();
+        job = r.action == "net-read"
+                  ? maintenance::NetworkReadJob(login, maintRead)
+                  : maintenance::NetworkWriteJob(login, *maintenance::ImageFromHex(r.image), maintRead);
+      }
+      maintStarted = server_.StartMaintenance(*d, r.action, std::move(job), &why);
+      if (!maintStarted) fail(why);
     }
   }
   a["messages"] = said;
@@ -430,6 +508,7 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
     const auto w = r.verb == "messages" ? console::Window::Message : console::Window::Traffic;
     return std::make_unique<FollowJob>(server_.Sink().History(), w, followFrom);
   }
+  if (maintStarted) return std::make_unique<MaintJob>(server_.Maint().Events(), maintRead);
   return nullptr;
 }
 

@@ -28,7 +28,16 @@ struct ControlRequest {
   bool follow = false;                // messages, trace: go on streaming
   bool failed = false;                // devices: only those whose link failed
   int timeoutSeconds = 30;            // request --wait
+  // maint: the action, the device's user name and password, and for the
+  // action "credentials" the new ones.
+  std::string action;
+  std::string user, password, newUser, newPassword;
+  std::string image;  // net-write: the settings file's 110 bytes in hexadecimal
 };
+
+// The maintenance actions by name.
+inline constexpr const char* kMaintActions[] = {"versions", "credentials", "web-on",
+                                                "net-read", "net-write",   "reset"};
 
 // The request of a line; nullopt with the reason in `error` for anything
 // else: not JSON, not an object, an unknown verb, a field of a wrong type or

@@ -104,6 +104,9 @@ bool Server::LoadSettings(std::string* error) {
     std::lock_guard<std::mutex> g(rowsMutex_);
     rows_.push_back(i);
   };
+  maintenance_ = std::make_unique<maintenance::Maintenance>(*link_);
+  // A short tick for tests shortens the maintenance waits alike.
+  maintenance_->Shared().timeDivisor = std::max(1, 1000 / cfg_.tickMs);
   link_->onServiceAnswer = [this](uint16_t i, uint8_t code, uint8_t sim, const std::string& line) {
     std::lock_guard<std::mutex> g(answersMutex_);
     answers_.push_back({++answerSeq_, i, code, sim, line});
@@ -264,8 +267,12 @@ void Server::Stop() {
   // The stop is no hang: the service manager is told before the workers end.
   if (supervision_) supervision_->Stopping();
   supervision_.reset();
-  // A probe under way is cut short.
+  // A probe under way is cut short, and so is a maintenance job.
   inet_.reset();
+  if (maintenance_) {
+    maintenance_->Abort();
+    maintenance_->Wait();
+  }
   // No request is taken from here on; the socket file goes.
   if (control_) control_->Close();
   // From here no listener holds a datagram for a full ring: nobody takes from it.

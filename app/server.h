@@ -30,6 +30,7 @@
 #include "devlink/device_worker.h"
 #include "devlink/intake_ring.h"
 #include "devlink/sender.h"
+#include "maintenance/session.h"
 #include "netsup/inet_check.h"
 #include "netsup/network_supervision.h"
 #include "platform/adapters.h"
@@ -194,6 +195,16 @@ class Server {
   // "Порт АРМ": setupc gives the workstation's end of the pair that name.
   void RenameWorkstationEnd(int portArm);
 
+  // ---- remote maintenance of one device at a time
+
+  // The job on the one maintenance session, for device `d` as it is
+  // registered now; the workstation hears of the maintenance's start and
+  // end. False, with the reason, while another job runs or when the record no
+  // longer holds the device.
+  bool StartMaintenance(const DeviceRef& d, const std::string& what,
+                        maintenance::Maintenance::Job job, std::string* error);
+  maintenance::Maintenance& Maint() { return *maintenance_; }
+
   // ---- what a reader other than the window asks for (the control socket)
 
   struct InterfaceState {
@@ -300,6 +311,8 @@ class Server {
   bool OpenControlSocket();
   // Lock held: the record of `d` still holds that device; otherwise says so.
   bool Holds(const DeviceRef& d);
+  // The maintenance notice (1 start, 2 end) for the workstation.
+  void SetMaintNotice(uint16_t index, uint8_t notice);
 
   const ServerConfig cfg_;
 
@@ -316,6 +329,7 @@ class Server {
   devlink::WorkSignal signal_;
   devlink::IntakeRing ring_{&signal_};
   std::unique_ptr<devlink::DeviceLink> link_;
+  std::unique_ptr<maintenance::Maintenance> maintenance_;
   std::unique_ptr<registry::RegistrySaver> saver_;
   std::array<std::unique_ptr<platform::UdpServer>, 3> udp_;
   platform::NetlinkRouteTable routes_;

@@ -185,4 +185,33 @@ void Server::RenameWorkstationEnd(int portArm) {
   if (!platform::RunDetached(command, cfg_.exeDir, &why)) sink_.DebugLine(why);
 }
 
+bool Server::StartMaintenance(const DeviceRef& d, const std::string& what,
+                              maintenance::Maintenance::Job job, std::string* error) {
+  if (secondCopy_ || !started_) {
+    *error = "обслуживание ведёт только запущенный сервер, не второй экземпляр";
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(link_->Lock);
+    if (!Holds(d)) {
+      *error = "прибор " + devlink::NumberText(d.number) + " больше не зарегистрирован";
+      return false;
+    }
+  }
+  const uint16_t index = d.index;
+  // The workstation is told of the start and, when the job ends, of the end.
+  auto wrapped = [this, index, job = std::move(job)](maintenance::Exchange& x) {
+    SetMaintNotice(index, 1);
+    const bool ok = job(x);
+    SetMaintNotice(index, 2);
+    return ok;
+  };
+  return maintenance_->Start(index, what, std::move(wrapped), error);
+}
+
+void Server::SetMaintNotice(uint16_t index, uint8_t notice) {
+  std::lock_guard<std::mutex> lock(link_->Lock);
+  if (link_->table.Valid(index) && link_->table[index].inUse) link_->table[index].maintNotice = notice;
+}
+
 }  // namespace app

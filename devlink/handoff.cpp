@@ -17,6 +17,13 @@ bool FromSelectedDevice(const DeviceLink& link) {
   return PStrView(r.peerAddr) == link.work.Peer() && PeerPort(r) == link.work.Port();
 }
 
+// Whether it came from the selected device's address, whatever the port: the
+// device's loaders answer from ports of their own.
+bool FromSelectedAddress(const DeviceLink& link) {
+  const uint16_t sel = link.handoff.GlNumStruct;
+  return link.table.Valid(sel) && PStrView(link.table[sel].peerAddr) == link.work.Peer();
+}
+
 }  // namespace
 
 bool IsMaintenanceAnswerCode(uint8_t c) {
@@ -30,12 +37,15 @@ bool IsRefusalCode(uint8_t c) { return c == 0x81 || c == 0x82 || c == 0x8B || c 
 void LoaderReplyChannel(DeviceLink& link) {
   const IntakeEntry& w = link.work;
   if (w.Length() < 2 || w.data[0] != 0x00 || w.data[1] != 4) return;
+  // Another device's loader must not steer where the firmware goes.
+  if (!FromSelectedAddress(link)) return;
   Handoff& h = link.handoff;
   h.loaderReplyLen = uint8_t(w.Length());
   std::memcpy(h.GlLoaderReply, w.data, h.loaderReplyLen);
   h.GlTargetHost = w.peer;
   h.GlTargetPort = w.Port();
   h.GlLoaderReplyFlag = 1;
+  h.Wake();
 }
 
 void ConfiguratorChannel(DeviceLink& link, size_t avail) {
@@ -59,12 +69,15 @@ void EncryptedAnswerChannel(DeviceLink& link, size_t avail) {
     Handoff& h = link.handoff;
     std::memcpy(h.GlAnswerBuf, t, 128);
     if (h.GlWaitCode == t[3]) h.GlWaitCode = 0;
+    h.Wake();
   }
 }
 
 void PlainAnswerChannel(DeviceLink& link, uint8_t code) {
   Handoff& h = link.handoff;
   const uint8_t* t = link.work.data;
+  // Only the maintained device answers: another one's would end a wait falsely.
+  if (!FromSelectedAddress(link)) return;
   if (IsMaintenanceAnswerCode(code)) {
     std::memcpy(h.GlAnswerBuf, t, 128);
     if (h.GlWaitCode == code) h.GlWaitCode = 0;
@@ -77,6 +90,7 @@ void PlainAnswerChannel(DeviceLink& link, uint8_t code) {
   } else if (code == 0xF0) {
     h.operationFinished = 1;
   }
+  h.Wake();
 }
 
 }  // namespace devlink

@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
+#include <condition_variable>
 #include <functional>
+#include <mutex>
 
 #include "devlink/client_record.h"
 
@@ -31,6 +33,15 @@ struct Handoff {
   // The configurator window's receiver of the 149-byte delivery block; empty
   // while no configurator window exists.
   std::function<void(const uint8_t* block)> configuratorDelivery;
+
+  // Wakes an exchange that waits for GlWaitCode or GlLoaderReplyFlag; the
+  // worker calls it after every delivery, others after setting an abort.
+  void Wake() {
+    { std::lock_guard<std::mutex> g(waitMutex); }
+    waitCv.notify_all();
+  }
+  std::mutex waitMutex;
+  std::condition_variable waitCv;
 };
 
 // The four channels, as ProcessEntry tests them; each passes over a working

@@ -1032,7 +1032,9 @@ const TwinCase kTwins[] = {
 TEST_P(Twin, LeavesTheSameState) {
   const auto& [c, front] = GetParam();
   WriteSettings("", c.internet);
-  if (c.devices) ASSERT_NO_FATAL_FAILURE(MakeRegistry(c.devices));
+  if (c.devices) {
+    ASSERT_NO_FATAL_FAILURE(MakeRegistry(c.devices));
+  }
   ASSERT_NO_FATAL_FAILURE(Open());
   ASSERT_TRUE(WaitFor([&] { return server->Running(); }));
   if (c.before) c.before(*this);

@@ -342,8 +342,14 @@ TEST_F(ProcessTest, EchoIsReturnedByteForByte) {
 // ---- maintenance hand-off
 
 TEST_F(ProcessTest, LoaderReplyIsStoredExactly) {
+  AddDevice(4, {1, 0, 4}, "10.0.0.50", 4001);
+  link.handoff.GlNumStruct = 4;
   std::memset(link.handoff.GlLoaderReply, 0xEE, sizeof link.handoff.GlLoaderReply);
   const Bytes reply = {0x00, 0x04, 0x3A, 0x7F};
+  // Another device's loader steers nothing.
+  Feed(reply, "10.0.0.51", 69, 2);
+  EXPECT_EQ(int(link.handoff.GlLoaderReplyFlag), 0);
+  // The maintained device's loader answers from a port of its own.
   Feed(reply, "10.0.0.50", 69, 2);
   const devlink::Handoff& h = link.handoff;
   EXPECT_EQ(h.loaderReplyLen, 4);
@@ -367,13 +373,19 @@ TEST_F(ProcessTest, PlainMaintenanceAnswers) {
       {0x33, 0x33, 0x33, false},
   };
   devlink::Handoff& h = link.handoff;
+  AddDevice(4, {1, 0, 4}, "192.168.7.7", 4001);
+  h.GlNumStruct = 4;
   for (const Case& c : cases) {
     std::memset(h.GlAnswerBuf, 0, sizeof h.GlAnswerBuf);
     h.GlWaitCode = c.waitBefore;
     h.statesArrived = 0;
     h.operationFinished = 0;
     const Bytes t = WithCheck({0xEF, 6, 0x55, c.code, 1, 2, 3, 0});
-    Feed(t, "192.168.7.7", 7000, 2);  // from any address
+    // Only the maintained device's answers count, from whatever port.
+    Feed(t, "192.168.7.8", 4001, 2);
+    EXPECT_EQ(int(h.GlWaitCode), c.waitBefore) << int(c.code);
+    EXPECT_EQ(h.GlAnswerBuf[3], 0) << int(c.code);
+    Feed(t, "192.168.7.7", 7000, 2);
     EXPECT_EQ(int(h.GlWaitCode), c.waitAfter) << int(c.code);
     EXPECT_EQ(h.GlAnswerBuf[3], c.stored ? c.code : 0) << int(c.code);
     if (c.stored) {

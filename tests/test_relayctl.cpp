@@ -20,6 +20,7 @@
 
 #include "platform/unix_socket.h"
 #include "tests/support/child_process.h"
+#include "tests/support/sim_output.h"
 #include "tests/support/safe_network_ini.h"
 
 namespace {
@@ -270,6 +271,90 @@ TEST_F(Relayctl, ASecondCopyFindsTheServerOnItsSocket) {
       << "the other server's temporary file is left alone";
   const CtlRun r = Ctl({"status"});
   EXPECT_EQ(r.status, 0) << r.out;
+}
+
+// Remote maintenance of a devsim device through relayctl: the login against
+// the device's credentials, versions, new credentials, the web interface;
+// credentials only from files, never from the command line.
+TEST_F(Relayctl, MaintenanceOfADevsimDevice) {
+  ASSERT_NO_FATAL_FAILURE(MakeRegistry(1));
+  // Short ticks shorten the maintenance waits alike: 15 s become 150 ms.
+  ASSERT_NO_FATAL_FAILURE(StartServer({"--tick-ms", "10"}));
+  // Settings files: what the device holds, and another one to write to it.
+  const auto image = [](uint8_t fill, uint8_t macByte) {
+    std::string b(110, char(fill));
+    b[0] = char(0xEF), b[1] = char(0x6C), b[2] = char(0x55), b[3] = char(0x0C);
+    for (int k = 41; k <= 46; ++k) b[size_t(k)] = char(macByte);
+    return b;
+  };
+  testsupport::WriteFile(dir.File("device.dat"), image(0x11, 0xA0));
+  testsupport::WriteFile(dir.File("other.dat"), image(0x22, 0xB0));
+  ChildProcess devsim(kBin + "/devsim",
+                      {"--server", "127.0.0.1:" + std::to_string(port), "--ndx",
+                       dir.File("relay-server.ndx"), "--port", "4001", "--maint", "--maint-user",
+                       "oper", "--maint-password", "secret", "--maint-versions", "70.10/41.39",
+                       "--maint-chip", "1", "--maint-net-file", dir.File("device.dat"),
+                       "--maint-net-out", dir.File("written.dat"), "--heartbeat-ms", "500",
+                       "--duration-ms", "30000"},
+                      /*withStderr=*/true);
+  testsupport::WriteFile(dir.File("login"), "oper\r\nsecret\r\n");
+  testsupport::WriteFile(dir.File("wrong"), "oper\nsecreT\n");
+  testsupport::WriteFile(dir.File("fresh"), "новый\nпароль1\n");
+  testsupport::WriteFile(dir.File("fresh-login"), "новый\nпароль1\n");
+  testsupport::WriteFile(dir.File("one-line"), "oper\n");
+
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    std::string shows;
+  };
+  const Row rows[] = {
+      {{"maint", "1/0/1", "versions", "--credentials", dir.File("login")}, 0,
+       "N-версии 87J60->70.10; 67k22->41.39"},
+      // The network settings into a file, the SMS and NTP blocks read after them.
+      {{"maint", "1/0/1", "net-read", dir.File("read.dat"), "--credentials", dir.File("login")}, 0,
+       "Настройки \"SMS сервис NTP+Запр.Баланса\" успешно считаны."},
+      {{"maint", "1/0/1", "net-write", dir.File("other.dat"), "--credentials", dir.File("login")},
+       0, "Сетев. настр.записаны."},
+      {{"maint", "1/0/1", "reset", "--credentials", dir.File("login")}, 0, "Пересброс -OK."},
+      {{"maint", "1/0/1", "net-write", dir.File("absent.dat"), "--credentials", dir.File("login")},
+       2, "absent.dat"},
+      {{"maint", "1/0/1", "versions", "--credentials", dir.File("wrong")}, 1,
+       "Не верный Пользователь или Пароль."},
+      {{"maint", "1/0/1", "web-on", "--credentials", dir.File("login")}, 0,
+       "\"WEB-интерфейс\"- включен"},
+      {{"maint", "1/0/1", "credentials", "--credentials", dir.File("login"), "--new-credentials",
+        dir.File("fresh")},
+       0, "Новый \"Password\" принят."},
+      // The old credentials no longer open the device; the new ones do.
+      {{"maint", "1/0/1", "versions", "--credentials", dir.File("login")}, 1,
+       "Не верный Пользователь или Пароль."},
+      {{"maint", "1/0/1", "versions", "--credentials", dir.File("fresh-login")}, 0, "N-версии"},
+      // Bad usage, refused before anything is sent.
+      {{"maint", "1/0/1", "credentials", "--credentials", dir.File("login")}, 2,
+       "--new-credentials"},
+      {{"maint", "1/0/1", "versions", "--credentials", dir.File("one-line")}, 2,
+       "ожидаются две строки"},
+      {{"maint", "1/0/1", "reboot", "--credentials", dir.File("login")}, 2, "действие одно из"},
+      {{"maint", "9/9/9", "versions", "--credentials", dir.File("login")}, 1, "9/9/9"},
+      {{"status", "--credentials", dir.File("login")}, 2, "--credentials не относится"},
+  };
+  for (const Row& r : rows) {
+    const CtlRun run = Ctl(r.args);
+    EXPECT_EQ(run.status, r.status) << r.args[2] << "\n" << run.out;
+    EXPECT_NE(run.out.find(r.shows), std::string::npos) << r.args[2] << "\n" << run.out;
+  }
+  // The file read is the device's block; the block written is the other
+  // file's, but with the device's own MAC address.
+  const std::string read = ReadFile("read.dat"), written = ReadFile("written.dat");
+  ASSERT_EQ(read.size(), 110u);
+  EXPECT_EQ(read.substr(4, 105), image(0x11, 0xA0).substr(4, 105));
+  ASSERT_EQ(written.size(), 110u);
+  EXPECT_EQ(written.substr(4, 37), image(0x22, 0xB0).substr(4, 37));
+  EXPECT_EQ(written.substr(41, 6), std::string(6, char(0xA0)));
+  EXPECT_EQ(written.substr(47, 62), image(0x22, 0xB0).substr(47, 62));
+  // The device went on with its heartbeats meanwhile.
+  EXPECT_EQ(devsim.Terminate(), 0) << testsupport::Joined(devsim.Lines());
 }
 
 }  // namespace

@@ -2,8 +2,12 @@
 
 #include <charconv>
 #include <cmath>
+#include <cstdio>
 #include <cstring>
+#include <string>
 #include <string_view>
+
+#include "platform/cp1251.h"
 
 namespace devsim {
 namespace {
@@ -114,6 +118,19 @@ Behaviour
   --answer-requests / --no-answer-requests
                          answer server requests with an event of the request's sequence byte,
                          sent until acknowledged (default on)
+  --maint                every device also answers remote maintenance; the run then lasts
+                         until --duration-ms or SIGINT
+  --maint-user U, --maint-password P
+                         credentials the login is checked against (default admin / admin)
+  --maint-silent N       leave the first N maintenance requests of each device unanswered
+  --maint-versions E1.E2/M1.M2
+                         Ethernet and main controller firmware versions (default 2.10/4.39)
+  --maint-chip K         chip kind in the version answer: 0 4620, 1 67k22, 2 46k22 (default 0)
+  --maint-old-versions   the old short version answer, without minor numbers or chip kind
+  --maint-net-file F.dat the device's network settings at the start (a settings file)
+  --maint-net-out F.dat  each network settings block written to the device is stored here
+  --maint-deny-net       refuse reading and writing the network settings (0x8B, 0x8C)
+  --maint-no-ntp         the NTP and balance settings are not switched on (empty answer)
   --skip K               raise the send chaining value by K without sending, once, before a
                          device's first wrapped telegram (K <= 5 stays within the server's
                          look-ahead)
@@ -245,6 +262,42 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* c) {
     } else if (arg == "--duration-ms") {
       if (!number(uint64_t(1) << 40)) return bad;
       o.durationMs = int64_t(x);
+    } else if (arg == "--maint" && flag()) {
+      o.maintained = true;
+    } else if (arg == "--maint-user") {
+      if (!need(&v) || v.empty()) return "--maint-user needs a name";
+      o.maint.user = platform::Utf8ToCp1251(v);
+    } else if (arg == "--maint-password") {
+      if (!need(&v) || v.empty()) return "--maint-password needs a password";
+      o.maint.password = platform::Utf8ToCp1251(v);
+    } else if (arg == "--maint-silent") {
+      if (!number(UINT32_MAX)) return bad;
+      o.maint.silentRequests = uint32_t(x);
+    } else if (arg == "--maint-versions") {
+      unsigned e1, e2, m1, m2;
+      char tail;
+      if (!need(&v) || std::sscanf(std::string(v).c_str(), "%u.%u/%u.%u%c", &e1, &e2, &m1, &m2, &tail) != 4 ||
+          e1 > 255 || e2 > 255 || m1 > 255 || m2 > 255)
+        return "--maint-versions needs E1.E2/M1.M2, each 0..255";
+      o.maint.eth[0] = uint8_t(e1), o.maint.eth[1] = uint8_t(e2);
+      o.maint.main[0] = uint8_t(m1), o.maint.main[1] = uint8_t(m2);
+    } else if (arg == "--maint-chip") {
+      if (!number(255)) return bad + ": 0..255";
+      o.maint.chipKind = uint8_t(x);
+    } else if (arg == "--maint-old-versions" && flag()) {
+      o.maint.oldVersions = true;
+    } else if (arg == "--maint-net-file" || arg == "--maint-net-out") {
+      if (!need(&v) || v.empty()) return std::string(arg) + " needs a file";
+      (arg == "--maint-net-file" ? o.maint.netFile : o.maint.netOut) = std::string(v);
+      if (arg == "--maint-net-file") {
+        std::string why;
+        MaintainedDevice probe(o.maint, &why);
+        if (!why.empty()) return "--maint-net-file: " + why;
+      }
+    } else if (arg == "--maint-deny-net" && flag()) {
+      o.maint.denyNetwork = true;
+    } else if (arg == "--maint-no-ntp" && flag()) {
+      o.maint.noNtp = true;
     } else if (arg == "--answer-requests" && flag()) {
       o.answerRequests = true;
     } else if (arg == "--no-answer-requests" && flag()) {

@@ -4,9 +4,11 @@
 #include <array>
 #include <cstdint>
 #include <limits>
+#include <memory>
 #include <vector>
 
 #include "tools/devsim/device_codec.h"
+#include "tools/devsim/maintained.h"
 #include "tools/devsim/population.h"
 
 namespace devsim {
@@ -53,6 +55,8 @@ struct PendingEvent {
 // A planned device and what it does while the run lasts; `socket` is the slot
 // it sends from now (it changes with --move-port).
 struct SimDevice : DevicePlan {
+  // Set when the run plays remote maintenance.
+  std::shared_ptr<MaintainedDevice> maint;
 
   DeviceCipher cipher;
   uint32_t regChaining = 0;  // receive value a registration answer is made with

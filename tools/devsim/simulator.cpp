@@ -13,6 +13,7 @@
 #include <deque>
 #include <queue>
 
+#include "devlink/crc8.h"
 #include "tools/devsim/sim_device.h"
 #include "tools/devsim/udp_batch.h"
 
@@ -156,6 +157,7 @@ struct Simulator::Impl {
     for (uint32_t k = 0; k < n; ++k) {
       SimDevice& d = devs[k];
       static_cast<DevicePlan&>(d) = PlanDevice(o.population, k);
+      if (o.maintained) d.maint = std::make_shared<MaintainedDevice>(o.maint);
       if (!o.preset.empty()) {
         const DeviceInit& p = o.preset[k];
         d.number = p.number;
@@ -406,6 +408,7 @@ struct Simulator::Impl {
 
   bool IsFinished(const SimDevice& d, int64_t now) const {
     if (!d.registered && o.registerDevices) return false;
+    if (d.maint) return false;  // maintained devices wait for the operator: until --duration-ms
     if (d.echoInFlight || d.echoesIssued < o.echoes) return false;
     if (!d.registered) return true;  // without an index only echoes can be sent
     if (WantsHeartbeat(d)) return false;
@@ -496,6 +499,7 @@ struct Simulator::Impl {
       }
       return;
     }
+    if (d.maint && !in.truncated && Maintenance(k, d, in)) return;
     Answer a;
     if (!in.truncated) a = OpenAnswer(d.cipher, d.number, in.bytes, in.len);
     if (a.kind == AnswerKind::kUndecryptable && d.regSent > 0 && IsLateRegistrationAnswer(d, in)) {
@@ -571,6 +575,34 @@ struct Simulator::Impl {
     }
     UpdateFinished(d, now);
     Reschedule(k);
+  }
+
+  // A remote maintenance request, answered from the device's socket; false
+  // for any other datagram.
+  bool Maintenance(uint32_t k, SimDevice& d, const InDatagram& in) {
+    uint8_t t[kBufSize] = {};
+    if (in.len < 4 || in.len > kBufSize) return false;
+    std::memcpy(t, in.bytes, in.len);
+    if (t[0] == kTypeService) {
+      // Encrypted with this device's key: opened with its receive value.
+      if (t[1] == 0 || t[1] > devlink::kMaxEncryptL || devlink::EncryptedSize(t[1]) > in.len)
+        return false;
+      uint32_t recv = d.cipher.recv;
+      if (!devlink::CbcDecryptLookAhead(d.cipher.rc6, t, recv)) return false;
+      if (!devlink::CheckByteOk(t, kBufSize) || !MaintainedDevice::IsRequest(t)) return false;
+      d.cipher.recv = recv;
+    } else if (!devlink::CheckByteOk(t, in.len) || !MaintainedDevice::IsRequest(t)) {
+      return false;
+    }
+    ++s.maintenanceRequests;
+    std::string note;
+    const std::vector<uint8_t> answer = d.maint->Handle(t, &note);
+    if (o.verbose && o.log)
+      Log("devsim: #" + std::to_string(k) + " " + NumberText(d.number) + " <- maintenance: " +
+          note + ": " + Hex(t, size_t(t[1]) + 2));
+    if (!answer.empty()) Emit(d, answer.data(), answer.size());
+    Reschedule(k);
+    return true;
   }
 
   bool IsLateRegistrationAnswer(const SimDevice& d, const InDatagram& in) const {

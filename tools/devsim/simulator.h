@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "tools/devsim/device_codec.h"
+#include "tools/devsim/maintained.h"
 #include "tools/devsim/population.h"
 #include "tools/devsim/registry_file.h"
 
@@ -38,6 +39,9 @@ struct SimOptions {
   int64_t answerTimeoutMs = 3000;    // wait for an answer before giving it up
   int64_t durationMs = 0;            // 0 = until the work is done or a stop request
   bool answerRequests = true;
+  // Every device also answers remote maintenance, from this profile.
+  bool maintained = false;
+  MaintProfile maint;
   uint32_t skip = 0;
   bool repeatSeq = false;
   // First sequence byte of every device's heartbeats and time requests, and of
@@ -66,6 +70,7 @@ struct SimSummary {
   uint64_t eventsSent = 0, eventsAcked = 0, eventResends = 0;
   uint64_t echoesSent = 0, echoesReturned = 0;
   uint64_t requestsReceived = 0, requestsAnswered = 0;
+  uint64_t maintenanceRequests = 0;  // remote maintenance requests received
   uint64_t undecryptable = 0;
   uint64_t duplicates = 0;   // answers for something already answered
   uint64_t unexpected = 0;   // readable telegrams the device had no use for

@@ -17,6 +17,11 @@ const char kUsage[] =
     "  settings [КЛЮЧ...] | settings КЛЮЧ=ЗНАЧЕНИЕ...   секция Form1 файла настроек\n"
     "  messages [--follow]                 окно сообщений\n"
     "  trace [start|stop] [--follow]       монитор трафика\n"
+    "  maint ПРИБОР versions|web-on|reset [--credentials ФАЙЛ]\n"
+    "  maint ПРИБОР net-read|net-write ФАЙЛ.dat [--credentials ФАЙЛ]\n"
+    "  maint ПРИБОР credentials --new-credentials ФАЙЛ [--credentials ФАЙЛ]\n"
+    "                                      удалённое обслуживание: пользователь и пароль\n"
+    "                                      прибора - две строки файла или стандартного ввода\n"
     "ПРИБОР: пультовой номер N1/N2/N3 или номер записи #N.\n"
     "Коды выхода: 0 выполнено, 1 отказ или ошибка, 2 неверный вызов, 3 сервер не запущен.\n";
 
@@ -33,7 +38,7 @@ const Verb kVerbs[] = {
     {"permit-substitution", 1, 1}, {"switch-off", 1, 1}, {"switch-on", 1, 1},
     {"request", 2, 2},    {"save", 0, 0},       {"load", 0, 0},
     {"compare", 0, 0},    {"export", 0, 0},     {"settings", 0, 1000},
-    {"messages", 0, 0},   {"trace", 0, 1},
+    {"messages", 0, 0},   {"trace", 0, 1},      {"maint", 2, 3},
 };
 
 }  // namespace
@@ -74,6 +79,12 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
         return std::nullopt;
       }
       timeout = int(v);
+    } else if (a == "--credentials" || a == "--new-credentials") {
+      std::string& to = a == "--credentials" ? c.credentialsFile : c.newCredentialsFile;
+      if (!value(to) || to.empty()) {
+        *error = a + ": не указан файл";
+        return std::nullopt;
+      }
     } else if (a == "--help" || a == "-h") {
       c.help = true;
       return c;
@@ -109,8 +120,22 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
   if (!only(failed, "--failed", verb == "devices") ||
       !only(wait, "--wait", verb == "request") ||
       !only(timeout != 0, "--timeout", verb == "request" && wait) ||
-      !only(c.follow, "--follow", verb == "messages" || verb == "trace"))
+      !only(c.follow, "--follow", verb == "messages" || verb == "trace") ||
+      !only(!c.credentialsFile.empty(), "--credentials", verb == "maint") ||
+      !only(!c.newCredentialsFile.empty(), "--new-credentials",
+            verb == "maint" && n == 2 && words[2] == "credentials"))
     return std::nullopt;
+  const bool withFile = verb == "maint" && (words[2] == "net-read" || words[2] == "net-write");
+  if (verb == "maint" && (n == 3) != withFile) {
+    *error = withFile ? "maint " + words[2] + ": нужен файл настроек .dat"
+                      : "maint " + words[2] + ": лишний аргумент";
+    return std::nullopt;
+  }
+  if (withFile) c.settingsFile = words[3];
+  if (verb == "maint" && words[2] == "credentials" && c.newCredentialsFile.empty()) {
+    *error = "maint credentials: нужен --new-credentials ФАЙЛ с новыми пользователем и паролем";
+    return std::nullopt;
+  }
 
   nlohmann::json& r = c.request;
   r["verb"] = verb;
@@ -129,6 +154,11 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
     }
   }
   if (verb == "trace" && n == 1) r["mode"] = words[1];
+  if (verb == "maint") {
+    r["device"] = words[1];
+    r["action"] = words[2];
+    c.follow = true;  // the session's log comes as it goes, then its end
+  }
   if (verb == "settings" && n > 0) {
     const bool setting = words[1].find('=') != std::string::npos;
     std::vector<std::string> list(words.begin() + 1, words.end());
@@ -140,9 +170,28 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
     }
     r[setting ? "set" : "keys"] = list;
   }
-  if (c.follow) r["follow"] = true;
+  if (c.follow && verb != "maint") r["follow"] = true;
   if (c.yes) r["yes"] = true;
   return c;
+}
+
+bool ParseCredentials(const std::string& text, std::string* user, std::string* password,
+                      std::string* error) {
+  std::string lines[2];
+  size_t at = 0;
+  for (std::string& line : lines) {
+    const size_t end = text.find('\n', at);
+    line = text.substr(at, end == std::string::npos ? std::string::npos : end - at);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    at = end == std::string::npos ? text.size() : end + 1;
+  }
+  if (lines[0].empty() || lines[1].empty()) {
+    *error = "ожидаются две строки: пользователь и пароль";
+    return false;
+  }
+  *user = lines[0];
+  *password = lines[1];
+  return true;
 }
 
 }  // namespace relayctl

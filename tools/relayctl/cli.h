@@ -16,7 +16,17 @@ struct Command {
   nlohmann::json request;  // the request line's object
   bool follow = false;     // the answer is followed by a stream
   int waitSeconds = 0;     // how long the request itself may wait (request --wait)
+  // maint: files holding a user name and a password on two lines; without
+  // --credentials they are read from standard input.
+  std::string credentialsFile, newCredentialsFile;
+  // maint net-read / net-write: the device network settings file.
+  std::string settingsFile;
 };
+
+// User name and password from the first two lines of `text` (CR LF or LF);
+// false with the reason when either is missing.
+bool ParseCredentials(const std::string& text, std::string* user, std::string* password,
+                      std::string* error);
 
 // The command of the arguments after the program name; nullopt with the
 // reason in `error` for bad usage.

@@ -4,13 +4,16 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <iostream>
+#include <sstream>
 #include <poll.h>
 #include <sys/socket.h>
 #include <string>
 #include <unistd.h>
 #include <vector>
 
+#include "maintenance/settings_file.h"
 #include "platform/unix_socket.h"
 #include "tools/relayctl/cli.h"
 #include "tools/relayctl/output.h"
@@ -63,6 +66,49 @@ bool ReadLines(int fd, T timeoutMs, F onLine) {
   }
 }
 
+// The device's user name and password, and the new ones, into the request;
+// never from the command line, where other users could read them.
+bool ReadCredentials(relayctl::Command& c, std::string* error) {
+  const auto read = [&](const std::string& file, const char* userKey, const char* passwordKey) {
+    std::string text;
+    if (file.empty() || file == "-") {
+      if (::isatty(STDIN_FILENO)) std::fputs("Пользователь и пароль прибора, по строке:\n", stderr);
+      std::string line;
+      for (int k = 0; k < 2 && std::getline(std::cin, line); ++k) text += line + "\n";
+    } else {
+      std::ifstream f(file, std::ios::binary);
+      if (!f) {
+        *error = file + ": файл не прочитан";
+        return false;
+      }
+      std::ostringstream all;
+      all << f.rdbuf();
+      text = all.str();
+    }
+    std::string user, password;
+    if (!relayctl::ParseCredentials(text, &user, &password, error)) {
+      *error = (file.empty() ? std::string("стандартный ввод") : file) + ": " + *error;
+      return false;
+    }
+    c.request[userKey] = user;
+    c.request[passwordKey] = password;
+    return true;
+  };
+  if (!read(c.credentialsFile, "user", "password")) return false;
+  return c.newCredentialsFile.empty() || read(c.newCredentialsFile, "new_user", "new_password");
+}
+
+// The settings image a net-read brought, into its .dat file.
+int SaveImage(const relayctl::Command& c, const json& done) {
+  const auto image = maintenance::ImageFromHex(done.value("image", ""));
+  std::string why = "сервер не передал настройки";
+  if (image && maintenance::WriteSettingsFile(c.settingsFile, *image, &why)) {
+    if (!c.json) std::printf("Настройки записаны в %s\n", c.settingsFile.c_str());
+    return kDone;
+  }
+  return Fail(kFailed, c.settingsFile + ": " + why);
+}
+
 bool AskOnTerminal(const std::string& question) {
   std::fprintf(stderr, "%s [да/нет] ", question.c_str());
   std::fflush(stderr);
@@ -87,6 +133,14 @@ int main(int argc, char** argv) {
   const std::string dir = command->dataDir.empty() ? ExecutableDir() : command->dataDir;
   const std::string path = dir + "/relay-server.sock";
   const std::string verb = command->request["verb"];
+  if (verb == "maint" && !ReadCredentials(*command, &error)) return Fail(kUsage, error);
+  if (verb == "maint" && command->request.value("action", "") == "net-write") {
+    maintenance::NetworkBlock image{};
+    if (maintenance::ReadSettingsFile(command->settingsFile, image, &error) !=
+        maintenance::DatLoad::kLoaded)
+      return Fail(kUsage, command->settingsFile + ": " + error);
+    command->request["image"] = maintenance::ImageToHex(image);
+  }
 
   for (;;) {
     const int fd = platform::ConnectUnix(path, kConnectWaitMs);
@@ -120,6 +174,15 @@ int main(int argc, char** argv) {
         return false;
       }
       if (answered) {  // a stream after the answer
+        if (item.contains("done")) {  // a maintenance session's end
+          if (command->json) std::puts(text.c_str());
+          std::fflush(stdout);
+          status = item.value("ok", false) ? kDone : kFailed;
+          if (status == kDone && command->request.value("action", "") == "net-read")
+            status = SaveImage(*command, item);
+          if (status != kDone && !command->json) Fail(0, "обслуживание не выполнено");
+          return false;
+        }
         std::puts(command->json ? text.c_str() : relayctl::StreamLine(item).c_str());
         std::fflush(stdout);
         return true;

@@ -1,0 +1,33 @@
+// The exchanges of a device's network settings: the main block, the SMS
+// service and its NTP and balance settings, read and written in their
+// sequence, and the remote reset.
+#pragma once
+
+#include "maintenance/exchange.h"
+#include "maintenance/settings_blocks.h"
+
+namespace maintenance {
+
+// What a read brought and what a write sends back.
+struct DeviceSettings {
+  NetworkBlock main{};
+  SmsBlock sms{};
+  NtpBlock ntp{};
+  bool mainRead = false;
+  bool smsRead = false;  // the SMS block was read: it is written back too
+  bool ntpRead = false;  // only an NTP block that was read is ever written
+};
+
+// The main block, then (when it came) the SMS read sequence with its version
+// check and the NTP read. True when the main block was read.
+bool ReadNetworkSettings(Exchange& x, DeviceSettings& s);
+
+// The main block (`s.main`, laid out as read), then the SMS block when it was
+// read, then the NTP block when it was read. True when the main block was
+// written.
+bool WriteNetworkSettings(Exchange& x, DeviceSettings& s);
+
+// Three reset commands, no answer awaited.
+bool ResetDevice(Exchange& x);
+
+}  // namespace maintenance
