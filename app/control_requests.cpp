@@ -2,15 +2,19 @@
 
 #include "maintenance/actions.h"
 #include "maintenance/identity.h"
+#include "maintenance/intel_hex.h"
 #include "maintenance/settings_file.h"
 
 #include <chrono>
+#include <tuple>
+#include <utility>
 #include <nlohmann/json.hpp>
 
 #include "app/options.h"
 #include "app/server.h"
 #include "console/questions.h"
 #include "console/settings_keys.h"
+#include "platform/base64.h"
 
 namespace app {
 
@@ -224,7 +228,7 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
   static const char* kFields[] = {"verb",   "device", "mode",     "keys",     "set",
                                   "yes",    "wait",   "follow",   "failed",   "timeout",
                                   "action", "user",   "password", "new_user", "new_password",
-                                  "image"};
+                                  "image",  "lan",    "sim",      "file_name", "firmware"};
   for (const auto& item : j.items()) {
     bool known = false;
     for (const char* f : kFields) known = known || item.key() == f;
@@ -243,8 +247,19 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
       !TakeString(j, "user", r.user, error) || !TakeString(j, "password", r.password, error) ||
       !TakeString(j, "new_user", r.newUser, error) ||
       !TakeString(j, "new_password", r.newPassword, error) ||
-      !TakeString(j, "image", r.image, error))
+      !TakeString(j, "image", r.image, error) || !TakeString(j, "file_name", r.fileName, error) ||
+      !TakeString(j, "firmware", r.firmware, error))
     return std::nullopt;
+  // The test window's channel masks: four LAN bits, four bits for each SIM.
+  for (auto [key, to, max, what] : {std::tuple{"lan", &r.lan, 15, "LAN от 0 до 15 (0x0F)"},
+                                    std::tuple{"sim", &r.sim, 255, "SIM от 0 до 255 (0xFF)"}}) {
+    if (!j.contains(key)) continue;
+    if (!j[key].is_number_integer() || j[key].get<int64_t>() < 0 || j[key].get<int64_t>() > max) {
+      *error = std::string("поле \"") + key + "\" должно быть маской каналов " + what;
+      return std::nullopt;
+    }
+    *to = j[key].get<int>();
+  }
   if (j.contains("timeout")) {
     if (!j["timeout"].is_number_integer() || j["timeout"].get<int64_t>() < 1 ||
         j["timeout"].get<int64_t>() > kMaxWaitSeconds) {
@@ -294,7 +309,37 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
     bool known = false;
     for (const char* a : kMaintActions) known = known || r.action == a;
     if (!known) {
-      *error = "maint: действие одно из versions, credentials, web-on, net-read, net-write, reset";
+      *error = "maint: действие одно из";
+      const char* sep = " ";
+      for (const char* a : kMaintActions) *error += std::string(std::exchange(sep, ", ")) + a;
+      return std::nullopt;
+    }
+    if (r.action == "test" && (r.lan < 0 || r.sim < 0)) {
+      *error = "maint test: нужны маски каналов \"lan\" (0..15) и \"sim\" (0..255)";
+      return std::nullopt;
+    }
+    if (r.action != "test" && (r.lan >= 0 || r.sim >= 0)) {
+      *error = "maint: маски каналов \"lan\" и \"sim\" относятся только к действию test";
+      return std::nullopt;
+    }
+    if (CarriesFirmware(r.action) != j.contains("firmware") ||
+        CarriesFirmware(r.action) != !r.fileName.empty()) {
+      *error = "maint: update-main и update-eth и только они несут файл прошивки (\"file_name\" и "
+               "\"firmware\" в base64)";
+      return std::nullopt;
+    }
+    if (CarriesFirmware(r.action)) {
+      auto bytes = platform::Base64Decode(r.firmware);
+      if (!bytes) {
+        *error = "maint: поле \"firmware\" должно быть файлом прошивки в base64";
+        return std::nullopt;
+      }
+      r.firmware = std::move(*bytes);
+    }
+    // The file is checked whole here too: a bad one starts no session.
+    maintenance::HexRefusal bad;
+    if (r.action == "update-main" && !maintenance::ReadFirmwareHex(r.firmware, &bad)) {
+      *error = "maint: " + r.fileName + ": " + bad.reason;
       return std::nullopt;
     }
     if ((r.action == "net-write") != !r.image.empty() ||
@@ -312,7 +357,8 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
       return std::nullopt;
     }
   } else if (!r.action.empty() || !r.user.empty() || !r.password.empty() || !r.newUser.empty() ||
-             !r.newPassword.empty() || !r.image.empty()) {
+             !r.newPassword.empty() || !r.image.empty() || r.lan >= 0 || r.sim >= 0 ||
+             !r.fileName.empty() || j.contains("firmware")) {
     *error = r.verb + ": поля обслуживания относятся только к maint";
     return std::nullopt;
   }
@@ -489,6 +535,13 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
         job = maintenance::NewCredentialsJob(login, {r.newUser, r.newPassword});
       if (r.action == "web-on") job = maintenance::WebInterfaceJob(login);
       if (r.action == "reset") job = maintenance::ResetJob(login);
+      if (r.action == "test")
+        job = maintenance::TestJob(login, {uint8_t(r.lan), uint8_t(r.sim)});
+      if (r.action == "update-main")
+        job = maintenance::UpdateMainJob(login, r.fileName, r.firmware);
+      if (r.action == "update-eth")
+        job = maintenance::UpdateEthJob(login, r.fileName,
+                                        std::vector<uint8_t>(r.firmware.begin(), r.firmware.end()));
       if (r.action == "net-read" || r.action == "net-write") {
         maintRead = std::make_shared<maintenance::DeviceSettings>();
         job = r.action == "net-read"

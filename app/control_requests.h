@@ -33,11 +33,21 @@ struct ControlRequest {
   std::string action;
   std::string user, password, newUser, newPassword;
   std::string image;  // net-write: the settings file's 110 bytes in hexadecimal
+  int lan = -1, sim = -1;  // test: the channel masks, LAN 0..15 and SIM 0..255
+  // update-main, update-eth: the firmware file's path as the operator gave
+  // it and its bytes (base64 in the request).
+  std::string fileName, firmware;
 };
 
 // The maintenance actions by name.
 inline constexpr const char* kMaintActions[] = {"versions", "credentials", "web-on",
-                                                "net-read", "net-write",   "reset"};
+                                                "net-read", "net-write",   "reset",
+                                                "test",     "update-main", "update-eth"};
+
+// The maintenance actions that carry a firmware file.
+inline bool CarriesFirmware(std::string_view action) {
+  return action == "update-main" || action == "update-eth";
+}
 
 // The request of a line; nullopt with the reason in `error` for anything
 // else: not JSON, not an object, an unknown verb, a field of a wrong type or

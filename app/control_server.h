@@ -36,7 +36,9 @@ class ControlHandler {
 class ControlServer {
  public:
   struct Limits {
-    size_t maxLine = 64 * 1024;     // a longer request line ends the connection
+    // A longer request line ends the connection. A firmware update carries
+    // its file: a 128 KiB image is about 370 KB of HEX text, 490 KB in base64.
+    size_t maxLine = 768 * 1024;
     size_t maxClients = 64;         // more are refused
     // An idle client that says nothing, or one that takes no answer, is closed.
     std::chrono::milliseconds silence{10000};

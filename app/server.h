@@ -166,6 +166,14 @@ class Server {
   };
   Geometry WindowGeometry(const std::string& section, Geometry defaults) const;
   void SetWindowGeometry(const std::string& section, const Geometry& g);
+  // A text a window keeps in its section (a file name, say), and back.
+  std::string WindowText(const std::string& section, const std::string& key,
+                         const std::string& fallback) const {
+    return ini_.GetString(section, key, fallback);
+  }
+  void SetWindowText(const std::string& section, const std::string& key, const std::string& v) {
+    ini_.SetString(section, key, v);
+  }
   // Binds the three UDP servers anew from the settings, arms the GSM
   // keep-alive and, with "Управл. Интерфейсами", sets the default route.
   // Failures go to the apply reporter, or with `asMessages` to the message
@@ -204,6 +212,18 @@ class Server {
   bool StartMaintenance(const DeviceRef& d, const std::string& what,
                         maintenance::Maintenance::Job job, std::string* error);
   maintenance::Maintenance& Maint() { return *maintenance_; }
+
+  // The maintenance window holds the session for device `d` from its
+  // opening to its closing (GlMaintOpen): the workstation hears of the start
+  // and the end, and relayctl's jobs are refused meanwhile. False, with the
+  // reason, while a job runs.
+  bool OpenMaintenance(const DeviceRef& d, std::string* error);
+  // Its closing: a running job is aborted.
+  void CloseMaintenance();
+  bool MaintenanceOpen() const { return GlMaintOpen; }
+  // A job of the window on its device.
+  bool StartWindowMaintenance(const std::string& what, maintenance::Maintenance::Job job,
+                              std::string* error);
 
   // ---- what a reader other than the window asks for (the control socket)
 
@@ -330,6 +350,8 @@ class Server {
   devlink::IntakeRing ring_{&signal_};
   std::unique_ptr<devlink::DeviceLink> link_;
   std::unique_ptr<maintenance::Maintenance> maintenance_;
+  bool GlMaintOpen = false;
+  DeviceRef maintDevice_{};
   std::unique_ptr<registry::RegistrySaver> saver_;
   std::array<std::unique_ptr<platform::UdpServer>, 3> udp_;
   platform::NetlinkRouteTable routes_;

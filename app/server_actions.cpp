@@ -191,6 +191,11 @@ bool Server::StartMaintenance(const DeviceRef& d, const std::string& what,
     *error = "обслуживание ведёт только запущенный сервер, не второй экземпляр";
     return false;
   }
+  if (GlMaintOpen) {
+    *error = "окно \"Удаленное обслуживание\" открыто для прибора " +
+             devlink::NumberText(maintDevice_.number) + ": обслуживание ведёт оператор";
+    return false;
+  }
   {
     std::lock_guard<std::mutex> lock(link_->Lock);
     if (!Holds(d)) {
@@ -207,6 +212,45 @@ bool Server::StartMaintenance(const DeviceRef& d, const std::string& what,
     return ok;
   };
   return maintenance_->Start(index, what, std::move(wrapped), error);
+}
+
+bool Server::OpenMaintenance(const DeviceRef& d, std::string* error) {
+  if (secondCopy_ || !started_) {
+    *error = "обслуживание ведёт только запущенный сервер, не второй экземпляр";
+    return false;
+  }
+  if (maintenance_->Busy()) {
+    *error = "идёт обслуживание по команде relayctl: дождитесь его конца";
+    return false;
+  }
+  {
+    std::lock_guard<std::mutex> lock(link_->Lock);
+    if (!Holds(d)) {
+      *error = "прибор " + devlink::NumberText(d.number) + " больше не зарегистрирован";
+      return false;
+    }
+  }
+  link_->handoff.GlNumStruct = d.index;
+  maintDevice_ = d;
+  GlMaintOpen = true;
+  SetMaintNotice(d.index, 1);
+  return true;
+}
+
+void Server::CloseMaintenance() {
+  if (!GlMaintOpen) return;
+  maintenance_->Abort();
+  GlMaintOpen = false;
+  SetMaintNotice(maintDevice_.index, 2);
+}
+
+bool Server::StartWindowMaintenance(const std::string& what, maintenance::Maintenance::Job job,
+                                    std::string* error) {
+  if (!GlMaintOpen) {
+    *error = "окно \"Удаленное обслуживание\" не открыто";
+    return false;
+  }
+  return maintenance_->Start(maintDevice_.index, what, std::move(job), error);
 }
 
 void Server::SetMaintNotice(uint16_t index, uint8_t notice) {

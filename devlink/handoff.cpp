@@ -34,17 +34,42 @@ bool IsMaintenanceAnswerCode(uint8_t c) {
 
 bool IsRefusalCode(uint8_t c) { return c == 0x81 || c == 0x82 || c == 0x8B || c == 0x8C; }
 
+void LoaderReplyQueue::Listen(bool on) {
+  listening_ = on;
+  head_ = 0;
+  pending_ = 0;
+}
+
+void LoaderReplyQueue::Push(const IntakeEntry& e) {
+  if (!listening_ || pending_ == kSlots) return;
+  slots_[(head_ + pending_) % kSlots] = e;
+  ++pending_;
+}
+
+bool LoaderReplyQueue::Pop(IntakeEntry* out) {
+  if (pending_ == 0) return false;
+  *out = slots_[head_];
+  head_ = (head_ + 1) % kSlots;
+  --pending_;
+  return true;
+}
+
 void LoaderReplyChannel(DeviceLink& link) {
   const IntakeEntry& w = link.work;
-  if (w.Length() < 2 || w.data[0] != 0x00 || w.data[1] != 4) return;
+  if (w.Length() < 2 || w.data[0] != 0x00) return;
+  const uint8_t op = w.data[1];
+  if (op != 4 && op != 5 && op != 6) return;  // ACK, ERROR, option acknowledgement
   // Another device's loader must not steer where the firmware goes.
   if (!FromSelectedAddress(link)) return;
   Handoff& h = link.handoff;
-  h.loaderReplyLen = uint8_t(w.Length());
-  std::memcpy(h.GlLoaderReply, w.data, h.loaderReplyLen);
-  h.GlTargetHost = w.peer;
-  h.GlTargetPort = w.Port();
-  h.GlLoaderReplyFlag = 1;
+  h.tftpReplies.Push(w);
+  if (op == 4) {
+    h.loaderReplyLen = uint8_t(w.Length());
+    std::memcpy(h.GlLoaderReply, w.data, h.loaderReplyLen);
+    h.GlTargetHost = w.peer;
+    h.GlTargetPort = w.Port();
+    h.GlLoaderReplyFlag = 1;
+  }
   h.Wake();
 }
 

@@ -3,6 +3,7 @@
 // worker fills a channel under Lock; the waiter watches the single-byte flags.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <cstddef>
 #include <cstdint>
@@ -11,12 +12,37 @@
 #include <mutex>
 
 #include "devlink/client_record.h"
+#include "devlink/intake_ring.h"
 
 namespace devlink {
 
 struct DeviceLink;
 
 inline constexpr size_t kDeliveryBlock = 149;
+
+// The TFTP client's loader replies (ACK, ERROR, option acknowledgement), each
+// with its source address and port, in arrival order. Unlike the single
+// GlLoaderReply slot none is lost when another follows before the waiter
+// looks; it holds replies only while a transfer listens, so nothing from
+// before the transfer can steer it. Filled and taken under Lock.
+class LoaderReplyQueue {
+ public:
+  static constexpr size_t kSlots = 16;
+
+  // Starts or ends listening; either way the queue is emptied.
+  void Listen(bool on);
+  // Dropped when nobody listens or the queue is full.
+  void Push(const IntakeEntry& e);
+  bool Pop(IntakeEntry* out);
+  // Replies waiting; the waiter reads it without Lock.
+  uint32_t Pending() const { return pending_.load(); }
+
+ private:
+  bool listening_ = false;
+  std::array<IntakeEntry, kSlots> slots_{};
+  size_t head_ = 0;
+  std::atomic<uint32_t> pending_{0};
+};
 
 struct Handoff {
   std::atomic<uint16_t> GlNumStruct{0};   // client index of the selected device
@@ -29,13 +55,15 @@ struct Handoff {
   uint16_t GlTargetPort = 0;
   std::atomic<uint8_t> statesArrived{0};      // detector-state answer (0xF4) arrived
   std::atomic<uint8_t> operationFinished{0};  // expander operation ended (0xF0)
+  LoaderReplyQueue tftpReplies;               // the TFTP client's loader replies
 
   // The configurator window's receiver of the 149-byte delivery block; empty
   // while no configurator window exists.
   std::function<void(const uint8_t* block)> configuratorDelivery;
 
-  // Wakes an exchange that waits for GlWaitCode or GlLoaderReplyFlag; the
-  // worker calls it after every delivery, others after setting an abort.
+  // Wakes an exchange that waits for GlWaitCode, GlLoaderReplyFlag or a TFTP
+  // reply; the worker calls it after every delivery, others after setting an
+  // abort.
   void Wake() {
     { std::lock_guard<std::mutex> g(waitMutex); }
     waitCv.notify_all();

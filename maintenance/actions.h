@@ -3,9 +3,13 @@
 // accepts them. The window and relayctl start the same jobs.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
+#include "maintenance/device_test.h"
 #include "maintenance/network_exchange.h"
 #include "maintenance/session.h"
 
@@ -33,5 +37,24 @@ Maintenance::Job NetworkWriteJob(Credentials login, NetworkBlock image,
                                  std::shared_ptr<DeviceSettings> out);
 // The web interface switched on, then the remote reset.
 Maintenance::Job ResetJob(Credentials login);
+
+// The channel test of the test window: the channel command with `masks`,
+// its answer logged and the test exchange ended.
+Maintenance::Job TestJob(Credentials login, ChannelMasks masks);
+
+// The main controller's firmware update from the file `fileName` whose
+// contents are `bytes` (nothing when it could not be read): the maintenance
+// target set to the device's recorded address, port and interface, the
+// login, then the update. A file that is missing or not a sound firmware
+// file is refused before the login.
+Maintenance::Job UpdateMainJob(Credentials login, std::string fileName,
+                               std::optional<std::string> bytes);
+
+// The update of the Ethernet controller ("Микросхема 2 (Файл 87J60)"): the
+// maintenance target set to the device's recorded address, port and
+// interface, the login, then the TFTP transfer of `bytes` (nothing when the
+// file named `fileName` could not be read).
+Maintenance::Job UpdateEthJob(Credentials login, std::string fileName,
+                              std::optional<std::vector<uint8_t>> bytes);
 
 }  // namespace maintenance

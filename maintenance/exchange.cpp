@@ -32,6 +32,25 @@ bool Exchange::Request(std::span<const uint8_t> bytes, uint8_t awaited, int time
   return Request(t, false, awaited, timeoutMs);
 }
 
+bool Exchange::RequestTarget(std::span<const uint8_t> bytes, uint8_t awaited, int timeoutMs) {
+  link_.handoff.GlWaitCode = awaited;
+  SendToTarget(bytes);
+  if (awaited == 0) return true;
+  return WaitAnswer(timeoutMs);
+}
+
+void Exchange::SendToTarget(std::span<const uint8_t> bytes) {
+  std::string address;
+  uint16_t port = 0;
+  {
+    // The worker moves the target on a loader reply, under Lock.
+    std::lock_guard<std::mutex> lock(link_.Lock);
+    address = std::string(devlink::PStrView(link_.handoff.GlTargetHost));
+    port = link_.handoff.GlTargetPort;
+  }
+  link_.sender.SendTo(state_.GlTargetIface, address, port, bytes.size(), bytes.data());
+}
+
 void Exchange::Send(const Telegram& t, bool encrypt) {
   std::array<uint8_t, 128> buf = t.bytes;
   size_t n = t.size;
@@ -121,6 +140,8 @@ void Exchange::DebugLog(const std::string& line) {
 }
 
 void Exchange::Operation(int max, int pos) { events_.Push({Event::Kind::kOperation, "", max, pos}); }
+
+void Exchange::WaitProgress(int max, int pos) { events_.Push({Event::Kind::kWait, "", max, pos}); }
 
 void Exchange::Status(Event::Line line, const std::string& text, Event::Colour colour,
                       bool append) {

@@ -37,6 +37,10 @@ class Exchange {
   bool Request(const Telegram& t, bool encrypt, uint8_t awaited, int timeoutMs);
   // The same for a telegram already laid out in full (a settings block).
   bool Request(std::span<const uint8_t> bytes, uint8_t awaited, int timeoutMs);
+  // Arms `awaited` (0: none), sends `bytes` as they are to the maintenance
+  // target (GlTargetHost, GlTargetPort through GlTargetIface) and waits as
+  // Request does. Loader commands and packets go this way.
+  bool RequestTarget(std::span<const uint8_t> bytes, uint8_t awaited, int timeoutMs);
   // Waits for the armed code; GlWaitCode is 0 afterwards either way.
   bool WaitAnswer(int timeoutMs);
   // A copy of GlAnswerBuf, taken under Lock.
@@ -54,6 +58,8 @@ class Exchange {
   // Logged in debug mode ("Режим отладки") only.
   void DebugLog(const std::string& line);
   void Operation(int max, int pos);
+  // The answer-wait progress of a wait the caller runs itself, in milliseconds.
+  void WaitProgress(int max, int pos);
   void Status(Event::Line line, const std::string& text, Event::Colour colour,
               bool append = false);
 
@@ -62,6 +68,7 @@ class Exchange {
 
  private:
   void Send(const Telegram& t, bool encrypt);
+  void SendToTarget(std::span<const uint8_t> bytes);
 
   devlink::DeviceLink& link_;
   State& state_;

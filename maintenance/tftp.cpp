@@ -184,6 +184,10 @@ std::vector<TftpDatagram> TftpTransfer::OnDataReply(const uint8_t* data, size_t 
       --echoesExpected_;
       return {};
     }
+    // One resend per block: a peer that acknowledges every copy twice would
+    // otherwise double the traffic with each block.
+    if (duplicateResent_) return {};
+    duplicateResent_ = true;
     retries_ = 0;
     return Resend(nowMs);
   }
@@ -199,6 +203,7 @@ std::vector<TftpDatagram> TftpTransfer::SendNextBlock(uint64_t nowMs) {
                  file_.begin() + ptrdiff_t(readPos_ + f));
   readPos_ += f;
   copiesCurrent_ = 1;
+  duplicateResent_ = false;
   retries_ = 0;
   deadline_ = nowMs + kAckWaitMs;
   waitLength_ = kAckWaitMs;

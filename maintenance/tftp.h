@@ -145,6 +145,7 @@ class TftpTransfer {
   // Duplicate ACKs of the previous block still expected as echoes of our own
   // resends of it; only duplicates beyond them make a resend.
   int echoesExpected_ = 0;
+  bool duplicateResent_ = false;  // the current block went again for a duplicate ACK
 };
 
 }  // namespace maintenance

@@ -48,6 +48,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/netns.h"
 #include "tests/support/safe_network_ini.h"
+#include "tests/support/scripted_asker.h"
 #include "tests/support/socat_pair.h"
 
 namespace {
@@ -59,26 +60,7 @@ using testsupport::InternetCheck;
 const std::string kBin = RELAY_BIN_DIR;
 constexpr size_t kRecordBytes = 3166;
 
-// Answers questions from a script; No when the script is exhausted.
-class ScriptedAsker final : public console::gui::Asker {
- public:
-  std::deque<bool> answers;
-  std::vector<QString> asked;    // caption + "|" + text
-  std::vector<QString> notices;
-  std::function<void()> whileAsking;  // runs while the question is on the screen
-
-  bool Ask(QWidget*, const QString& caption, const QString& text) override {
-    asked.push_back(caption + "|" + text);
-    if (whileAsking) std::exchange(whileAsking, nullptr)();
-    if (answers.empty()) return false;
-    const bool a = answers.front();
-    answers.pop_front();
-    return a;
-  }
-  void Notice(QWidget*, const QString& caption, const QString& text) override {
-    notices.push_back(caption + "|" + text);
-  }
-};
+using testsupport::ScriptedAsker;
 
 // Types `text` into `w` key by key, letters of any alphabet included (the
 // test library's own typing takes ASCII only).
@@ -1220,18 +1202,3 @@ TEST_F(ConsoleNetwork, AddressBoxListsTheAdaptersAndPortEnterRebindsAndApplyFail
 }
 
 }  // namespace
-
-// The offscreen platform's notes about what it cannot do are noise here.
-void QuietHandler(QtMsgType type, const QMessageLogContext&, const QString& text) {
-  if (text.startsWith("This plugin does not support") || text.startsWith("QStandardPaths:")) return;
-  std::fprintf(stderr, "%s\n", text.toLocal8Bit().constData());
-  if (type == QtFatalMsg) std::abort();
-}
-
-int main(int argc, char** argv) {
-  if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
-  qInstallMessageHandler(QuietHandler);
-  QApplication app(argc, argv);
-  ::testing::InitGoogleTest(&argc, argv);
-  return RUN_ALL_TESTS();
-}

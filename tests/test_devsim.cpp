@@ -923,4 +923,54 @@ TEST(Engine, RateSpreadsTheTelegramsOverTime) {
   EXPECT_GE(s.elapsedMs, 130);
 }
 
+// ---- the main controller's loader ----
+
+// The loader takes packets only after the jump and the erase, checks every
+// line, writes a repeated packet again from where it began, and plays its
+// faults: a lost answer, a wrong checksum, a late duplicate.
+TEST(MainLoader, TakesCheckedLinesAndPlaysItsFaults) {
+  devsim::MainLoaderProfile p;
+  p.drop = {2};
+  p.badSum = {3};
+  p.late = {4};
+  devsim::MainLoader l(p);
+  const ConsoleNumber n{1, 0, 1};
+  using Replies = std::vector<std::vector<uint8_t>>;
+  const auto packet = [&](const std::string& text, Replies* r) {
+    std::string note;
+    return l.Packet(n, reinterpret_cast<const uint8_t*>(text.data()), text.size(), r, &note);
+  };
+  // 0xEF, L, 0x55, 0x13, status, checksum, check byte.
+  const auto answer = [](uint8_t status, uint8_t sum) {
+    std::vector<uint8_t> a = {0xEF, 5, 0x55, 0x13, status, sum, 0};
+    devlink::SetCheckByte(a.data());
+    return a;
+  };
+  // The upper address 0001, two bytes at 0x10000; then the base moves to 0002.
+  const std::string first = ":020000040001F9:02000000A1B2AB";
+  const std::string second = ":020000040002F8:01000000C33C";
+  std::string note;
+  Replies r;
+  EXPECT_FALSE(packet(first, &r)) << "no packet before the jump and the erase";
+  EXPECT_TRUE(l.Erase(&note).empty()) << "no erase outside the loader";
+  l.Jump();
+  EXPECT_EQ(l.Erase(&note)[3], 0x12);
+
+  EXPECT_TRUE(packet(":02000004000", &r));  // 1: a line cut short is refused whole
+  EXPECT_EQ(r, Replies{answer(1, 0)});
+  r.clear();
+  EXPECT_TRUE(packet(first, &r));  // 2: taken, the answer lost
+  EXPECT_TRUE(r.empty());
+  EXPECT_TRUE(packet(first, &r));  // 3: the repeat, from the same base; a wrong checksum
+  EXPECT_EQ(r, Replies{answer(0, 0xAC)});
+  r.clear();
+  EXPECT_TRUE(packet(second, &r));  // 4: taken; its answer comes again later
+  EXPECT_EQ(r, Replies{answer(0, 0x3C)});
+  r.clear();
+  EXPECT_TRUE(packet(":00000001FF", &r));  // 5: the late duplicate first, then its own answer
+  EXPECT_EQ(r, (Replies{answer(0, 0x3C), answer(0, 0xFF)}));
+  EXPECT_TRUE(l.Complete());
+  EXPECT_EQ(l.Image(), (std::map<uint32_t, uint8_t>{{0x10000, 0xA1}, {0x10001, 0xB2}, {0x20000, 0xC3}}));
+}
+
 }  // namespace

@@ -360,6 +360,48 @@ TEST_F(ProcessTest, LoaderReplyIsStoredExactly) {
   EXPECT_TRUE(sent.empty());
 }
 
+TEST_F(ProcessTest, TftpRepliesQueueWithTheirSourceOnlyWhileATransferListens) {
+  AddDevice(4, {1, 0, 4}, "10.0.0.50", 4001);
+  link.handoff.GlNumStruct = 4;
+  devlink::Handoff& h = link.handoff;
+  const Bytes ack0 = {0, 4, 0, 0}, ack1 = {0, 4, 0, 1};
+  const Bytes error = {0, 5, 0, 2, 'n', 'o', 0}, oack = {0, 6, 'b', 0, '9', 0};
+  Feed(ack0, "10.0.0.50", 40001);
+  EXPECT_EQ(h.tftpReplies.Pending(), 0u) << "nobody listened yet";
+  {
+    std::lock_guard<std::mutex> lock(link.Lock);
+    h.tftpReplies.Listen(true);
+  }
+  h.GlLoaderReplyFlag = 0;
+  Feed(error, "10.0.0.50", 40001);
+  Feed(oack, "10.0.0.50", 40002);
+  // Neither steers the loader target nor counts as the loader's ACK.
+  EXPECT_EQ(int(h.GlLoaderReplyFlag), 0);
+  EXPECT_EQ(h.GlTargetPort, 40001);
+  Feed(ack1, "10.0.0.51", 40001);  // another device's loader
+  Feed(ack1, "10.0.0.50", 40003);
+  EXPECT_EQ(int(h.GlLoaderReplyFlag), 1);
+  EXPECT_EQ(h.GlTargetPort, 40003);
+
+  struct Want {
+    Bytes bytes;
+    uint16_t port;
+  };
+  const Want want[] = {{error, 40001}, {oack, 40002}, {ack1, 40003}};
+  std::lock_guard<std::mutex> lock(link.Lock);
+  ASSERT_EQ(h.tftpReplies.Pending(), 3u);
+  for (const Want& w : want) {
+    devlink::IntakeEntry e{};
+    ASSERT_TRUE(h.tftpReplies.Pop(&e));
+    EXPECT_EQ(Bytes(e.data, e.data + e.Length()), w.bytes);
+    EXPECT_EQ(e.Peer(), "10.0.0.50");
+    EXPECT_EQ(e.Port(), w.port);
+  }
+  devlink::IntakeEntry e{};
+  EXPECT_FALSE(h.tftpReplies.Pop(&e));
+  EXPECT_TRUE(sent.empty());
+}
+
 TEST_F(ProcessTest, PlainMaintenanceAnswers) {
   struct Case { uint8_t code, waitBefore, waitAfter; bool stored; };
   const Case cases[] = {

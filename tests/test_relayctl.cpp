@@ -11,6 +11,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <sstream>
@@ -40,6 +41,8 @@ class Relayctl : public ::testing::Test {
   testsupport::TempDir dir;
   std::string ports = dir.File("ports");
   unsigned short port = testsupport::FreeUdpPort();
+  // The devices' own port, apart from other tests' devices that run meanwhile.
+  unsigned short devicePort = testsupport::FreeUdpPort();
   std::unique_ptr<ChildProcess> server;
 
   void SetUp() override {
@@ -55,7 +58,7 @@ class Relayctl : public ::testing::Test {
   void MakeRegistry(int devices) {
     ASSERT_EQ(ChildProcess(kBin + "/devsim", {"--make-ndx", dir.File("relay-server.ndx"),
                                               "--devices", std::to_string(devices), "--first",
-                                              "1/0/1", "--port", "4001"})
+                                              "1/0/1", "--port", std::to_string(devicePort)})
                   .Wait(10s),
               0);
   }
@@ -278,7 +281,7 @@ TEST_F(Relayctl, ASecondCopyFindsTheServerOnItsSocket) {
 // credentials only from files, never from the command line.
 TEST_F(Relayctl, MaintenanceOfADevsimDevice) {
   ASSERT_NO_FATAL_FAILURE(MakeRegistry(1));
-  // Short ticks shorten the maintenance waits alike: 15 s become 150 ms.
+  // Short ticks shorten the maintenance waits alike: 15 s become 750 ms.
   ASSERT_NO_FATAL_FAILURE(StartServer({"--tick-ms", "10"}));
   // Settings files: what the device holds, and another one to write to it.
   const auto image = [](uint8_t fill, uint8_t macByte) {
@@ -291,12 +294,14 @@ TEST_F(Relayctl, MaintenanceOfADevsimDevice) {
   testsupport::WriteFile(dir.File("other.dat"), image(0x22, 0xB0));
   ChildProcess devsim(kBin + "/devsim",
                       {"--server", "127.0.0.1:" + std::to_string(port), "--ndx",
-                       dir.File("relay-server.ndx"), "--port", "4001", "--maint", "--maint-user",
+                       dir.File("relay-server.ndx"), "--port", std::to_string(devicePort), "--maint",
+                       "--verbose", "--maint-user",
                        "oper", "--maint-password", "secret", "--maint-versions", "70.10/41.39",
                        "--maint-chip", "1", "--maint-net-file", dir.File("device.dat"),
                        "--maint-net-out", dir.File("written.dat"), "--heartbeat-ms", "500",
                        "--duration-ms", "30000"},
                       /*withStderr=*/true);
+  ASSERT_TRUE(testsupport::DeviceUp(devsim)) << testsupport::Joined(devsim.Lines());
   testsupport::WriteFile(dir.File("login"), "oper\r\nsecret\r\n");
   testsupport::WriteFile(dir.File("wrong"), "oper\nsecreT\n");
   testsupport::WriteFile(dir.File("fresh"), "новый\nпароль1\n");
@@ -354,6 +359,194 @@ TEST_F(Relayctl, MaintenanceOfADevsimDevice) {
   EXPECT_EQ(written.substr(41, 6), std::string(6, char(0xA0)));
   EXPECT_EQ(written.substr(47, 62), image(0x22, 0xB0).substr(47, 62));
   // The device went on with its heartbeats meanwhile.
+  EXPECT_EQ(devsim.Terminate(), 0) << testsupport::Joined(devsim.Lines());
+}
+
+// The test window's channel command through relayctl: the masks as the
+// device reads them, its register in the log, and masks that are refused
+// before anything is sent.
+TEST_F(Relayctl, ChannelTestOfADevsimDevice) {
+  ASSERT_NO_FATAL_FAILURE(MakeRegistry(1));
+  ASSERT_NO_FATAL_FAILURE(StartServer({"--tick-ms", "10"}));
+  ChildProcess devsim(kBin + "/devsim",
+                      {"--server", "127.0.0.1:" + std::to_string(port), "--ndx",
+                       dir.File("relay-server.ndx"), "--port", std::to_string(devicePort), "--maint", "--maint-user",
+                       "oper", "--maint-password", "secret", "--heartbeat-ms", "500",
+                       "--duration-ms", "30000", "--verbose"},
+                      /*withStderr=*/true);
+  ASSERT_TRUE(testsupport::DeviceUp(devsim)) << testsupport::Joined(devsim.Lines());
+  testsupport::WriteFile(dir.File("login"), "oper\nsecret\n");
+  testsupport::WriteFile(dir.File("wrong"), "oper\nwrong\n");
+  const std::string login = dir.File("login");
+
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    std::string shows;
+    std::string deviceReads;  // the device's note of the masks, when it got them
+  };
+  const Row rows[] = {
+      {{"maint", "1/0/1", "test", "--lan", "0xF", "--sim", "255", "--credentials", login}, 0,
+       "Отправить->\",HEX Регистр:->F\nOK \"Блок.<-\",HEX Регистр:->F", "LAN 0F SIM FF"},
+      {{"maint", "1/0/1", "test", "--lan", "0b0101", "--sim", "0x80", "--credentials", login}, 0,
+       "OK \"Блок.<-\",HEX Регистр:->5", "LAN 05 SIM 80"},
+      {{"maint", "1/0/1", "test", "--lan", "0", "--sim", "0", "--credentials", dir.File("wrong")},
+       1, "Не верный Пользователь или Пароль.", ""},
+      // Masks refused before anything is sent.
+      {{"maint", "1/0/1", "test", "--lan", "16", "--sim", "0", "--credentials", login}, 2,
+       "--lan: ожидается маска каналов LAN от 0 до 15", ""},
+      {{"maint", "1/0/1", "test", "--lan", "1", "--sim", "0x100", "--credentials", login}, 2,
+       "--sim: ожидается маска каналов SIM от 0 до 255", ""},
+      {{"maint", "1/0/1", "test", "--lan", "-1", "--sim", "0", "--credentials", login}, 2,
+       "а не \"-1\"", ""},
+      {{"maint", "1/0/1", "test", "--lan", "0x", "--sim", "0", "--credentials", login}, 2,
+       "--lan: ожидается", ""},
+      {{"maint", "1/0/1", "test", "--lan", "3", "--credentials", login}, 2,
+       "нужны обе маски каналов", ""},
+      {{"maint", "1/0/1", "versions", "--lan", "3", "--credentials", login}, 2,
+       "--lan не относится к команде maint", ""},
+  };
+  for (const Row& r : rows) {
+    const CtlRun run = Ctl(r.args);
+    EXPECT_EQ(run.status, r.status) << r.args[4] << "\n" << run.out;
+    EXPECT_NE(run.out.find(r.shows), std::string::npos) << r.args[4] << "\n" << run.out;
+    if (!r.deviceReads.empty())
+      EXPECT_FALSE(devsim.WaitForLine("test: channel mask " + r.deviceReads, 5s).empty());
+  }
+  EXPECT_EQ(devsim.Count("test: channel mask"), 2u) << "refused masks reach no device";
+  EXPECT_EQ(devsim.Count("end of test exchange"), 2u);
+
+  // The server checks the masks of a request that relayctl did not make.
+  const int fd = platform::ConnectUnix(dir.File("relay-server.sock"), 2000);
+  ASSERT_GE(fd, 0);
+  const std::string line =
+      R"({"verb":"maint","device":"1/0/1","action":"test","user":"oper","password":"secret",)"
+      R"("lan":15,"sim":256})"
+      "\n";
+  ASSERT_EQ(::send(fd, line.data(), line.size(), MSG_NOSIGNAL), ssize_t(line.size()));
+  std::string answer;
+  char buf[512];
+  for (ssize_t n; answer.find('\n') == std::string::npos && (n = ::recv(fd, buf, sizeof buf, 0)) > 0;)
+    answer.append(buf, size_t(n));
+  ::close(fd);
+  EXPECT_NE(answer.find("маской каналов SIM от 0 до 255"), std::string::npos) << answer;
+  EXPECT_EQ(devsim.Terminate(), 0) << testsupport::Joined(devsim.Lines());
+}
+
+// The main controller's update of devsim devices: the image the loader
+// assembled is the file's (srec_cmp says so), a lost answer costs one resend,
+// a bad file reaches no device, and a batch goes on past a device whose
+// loader takes nothing.
+TEST_F(Relayctl, FirmwareUpdateOfDevsimDevices) {
+  if (std::system("command -v srec_cat >/dev/null && command -v srec_cmp >/dev/null") != 0)
+    GTEST_SKIP() << "srec_cat and srec_cmp (Debian's srecord) are needed";
+  ASSERT_NO_FATAL_FAILURE(MakeRegistry(3));
+  ASSERT_NO_FATAL_FAILURE(StartServer({"--tick-ms", "10"}));
+  ChildProcess devsim(kBin + "/devsim",
+                      {"--server", "127.0.0.1:" + std::to_string(port), "--ndx",
+                       dir.File("relay-server.ndx"), "--port", std::to_string(devicePort), "--maint",
+                       "--verbose", "--maint-user",
+                       "oper", "--maint-password", "secret", "--maint-image-out",
+                       dir.File("image-{n}.hex"), "--maint-loader-drop", "3",
+                       "--maint-loader-refuse", "1/0/2", "--heartbeat-ms", "500", "--duration-ms",
+                       "40000"},
+                      /*withStderr=*/true);
+  ASSERT_TRUE(testsupport::DeviceUp(devsim)) << testsupport::Joined(devsim.Lines());
+  testsupport::WriteFile(dir.File("login"), "oper\nsecret\n");
+  const std::string login = dir.File("login");
+  // 12 KiB across a 64 KiB boundary, in srec_cat's records with CR LF.
+  const std::string make = "cd " + dir.Path() +
+                           " && head -c 12288 /dev/urandom >fw.bin && srec_cat fw.bin -binary "
+                           "-offset 0xF000 -o main_4620.hex -intel -crlf && srec_cat fw.bin -binary "
+                           "-o lf_4620.hex -intel && cp main_4620.hex main.hex";
+  ASSERT_EQ(std::system(make.c_str()), 0);
+  const auto same = [&](const std::string& image) {
+    return std::system(("srec_cmp " + dir.File("main_4620.hex") + " -intel " + dir.File(image) +
+                        " -intel >/dev/null 2>&1")
+                           .c_str()) == 0;
+  };
+
+  struct Row {
+    std::vector<std::string> args;
+    int status;
+    std::string shows;
+  };
+  const Row rows[] = {
+      {{"maint", "1/0/1", "update-main", dir.File("main_4620.hex"), "--credentials", login}, 0,
+       "Очистка-OK.\nПрограммирование.\nПовтор пакета N-2\nОбновление успешно завершено."},
+      // srec_cat's own line ends are LF only: refused before anything is sent.
+      {{"maint", "1/0/1", "update-main", dir.File("lf_4620.hex"), "--credentials", login}, 2,
+       "lf_4620.hex: Строка 1: строка кончается на LF без CR."},
+      {{"maint", "1/0/1", "update-main", dir.File("absent_4620.hex"), "--credentials", login}, 2,
+       "absent_4620.hex: файл не прочитан"},
+      {{"maint", "1/0/1", "update-main", "--credentials", login}, 2, "нужен файл прошивки .hex"},
+      {{"maint", "1/0/1", "update-main", dir.File("main.hex"), "--credentials", login}, 1,
+       "Файл -> (" + dir.File("main.hex") + ") не корректен. Ошибочный файл."},
+      {{"batch", "update-all", dir.File("main_4620.hex"), "1/0/1"}, 2,
+       "ожидается update-main или update-eth"},
+  };
+  for (const Row& r : rows) {
+    const CtlRun run = Ctl(r.args);
+    EXPECT_EQ(run.status, r.status) << r.args[3] << "\n" << run.out;
+    EXPECT_NE(run.out.find(r.shows), std::string::npos) << r.args[3] << "\n" << run.out;
+  }
+  EXPECT_TRUE(same("image-1-0-1.hex"));
+
+  // One after another; the refusing loader fails its device, not the batch.
+  ::unlink(dir.File("image-1-0-1.hex").c_str());
+  const CtlRun batch = Ctl({"batch", "update-main", dir.File("main_4620.hex"), "1/0/1", "1/0/2",
+                            "1/0/3", "--credentials", login},
+                           40s);
+  EXPECT_EQ(batch.status, 1) << batch.out;
+  const auto row = [&](const std::string& device, const std::string& result, const std::string& last) {
+    std::istringstream lines(batch.out);
+    for (std::string l; std::getline(lines, l);)
+      if (l.rfind(device + "  ", 0) == 0)
+        return l.find(result) != std::string::npos && l.find(last) != std::string::npos;
+    return false;
+  };
+  EXPECT_TRUE(row("1/0/1", "выполнено", "Обновление успешно завершено.")) << batch.out;
+  EXPECT_TRUE(row("1/0/2", "не выполнено", "Неудачное завершение Обновления 4620/67k22.")) << batch.out;
+  EXPECT_TRUE(row("1/0/3", "выполнено", "Обновление успешно завершено.")) << batch.out;
+  EXPECT_NE(batch.out.find("Выполнено: 2 из 3"), std::string::npos) << batch.out;
+  EXPECT_TRUE(same("image-1-0-1.hex"));
+  EXPECT_TRUE(same("image-1-0-3.hex"));
+  EXPECT_EQ(::access(dir.File("image-1-0-2.hex").c_str(), F_OK), -1);
+  // The devices went on with their heartbeats meanwhile.
+  EXPECT_EQ(devsim.Terminate(), 0) << testsupport::Joined(devsim.Lines());
+}
+
+// The Ethernet controller's firmware over TFTP to devsim's 87J60 loader, one
+// device and a batch; the loader stores what it received byte for byte.
+TEST_F(Relayctl, EthernetFirmwareOfDevsimDevices) {
+  ASSERT_NO_FATAL_FAILURE(MakeRegistry(2));
+  ASSERT_NO_FATAL_FAILURE(StartServer({"--tick-ms", "10"}));
+  ChildProcess devsim(kBin + "/devsim",
+                      {"--server", "127.0.0.1:" + std::to_string(port), "--ndx",
+                       dir.File("relay-server.ndx"), "--port", std::to_string(devicePort), "--maint",
+                       "--verbose", "--maint-user",
+                       "oper", "--maint-password", "secret", "--maint-eth-out",
+                       dir.File("eth.out"), "--heartbeat-ms", "500", "--duration-ms", "40000"},
+                      /*withStderr=*/true);
+  ASSERT_TRUE(testsupport::DeviceUp(devsim)) << testsupport::Joined(devsim.Lines());
+  testsupport::WriteFile(dir.File("login"), "oper\nsecret\n");
+  std::string firmware;
+  for (int line = 0; line < 100; ++line) firmware += ":10000000000102030405060708090A0B0C0D0E0F78\r\n";
+  firmware += ":00000001FF\r\n";
+  testsupport::WriteFile(dir.File("fw87j60.hex"), firmware);
+
+  CtlRun one = Ctl({"maint", "1/0/1", "update-eth", dir.File("fw87j60.hex"), "--credentials",
+                    dir.File("login")},
+                   60s);
+  EXPECT_EQ(one.status, 0) << one.out;
+  EXPECT_EQ(ReadFile("eth.out"), firmware);
+  ::unlink(dir.File("eth.out").c_str());
+  CtlRun batch = Ctl({"batch", "update-eth", dir.File("fw87j60.hex"), "1/0/1", "1/0/2",
+                      "--credentials", dir.File("login")},
+                     120s);
+  EXPECT_EQ(batch.status, 0) << batch.out;
+  EXPECT_NE(batch.out.find("2 из 2"), std::string::npos) << batch.out;
+  EXPECT_EQ(ReadFile("eth.out"), firmware);
   EXPECT_EQ(devsim.Terminate(), 0) << testsupport::Joined(devsim.Lines());
 }
 

@@ -30,6 +30,7 @@
 #include "console/gui/console_icon.h"
 #include "console/gui/device_table_model.h"
 #include "console/gui/help_window.h"
+#include "console/gui/widgets.h"
 #include "console/gui/screen_fit.h"
 #include "console/line_format.h"
 #include "console/questions.h"
@@ -45,25 +46,6 @@ constexpr int kMessageLines = 1000;
 enum Tab { kTabTraffic, kTabService, kTabDebug, kTabRegistration, kTabSettings, kTabSurGard };
 
 QString NumberQText(ConsoleNumber n) { return QString::fromStdString(devlink::NumberText(n)); }
-
-QCheckBox* Check(QWidget* parent, const char* name, const QString& text, bool on = false) {
-  auto* c = new QCheckBox(text, parent);
-  c->setObjectName(name);
-  c->setChecked(on);
-  return c;
-}
-
-QPushButton* Button(QWidget* parent, const char* name, const QString& text) {
-  auto* b = new QPushButton(text, parent);
-  b->setObjectName(name);
-  return b;
-}
-
-QLabel* Label(QWidget* parent, const char* name, const QString& text) {
-  auto* l = new QLabel(text, parent);
-  l->setObjectName(name);
-  return l;
-}
 
 QComboBox* Combo(QWidget* parent, const char* name, const QStringList& items) {
   auto* c = new QComboBox(parent);
@@ -166,6 +148,7 @@ MainWindow::MainWindow(app::Server& server, Asker& asker, QWidget* parent)
   BuildMenus();
   BuildTray();
   help_ = new HelpWindow(server_, this);
+  maint_ = new maintenance::gui::MaintenanceWindow(server_, asker_, files_, this);
 
   const Form1Settings& f = server_.Form1();
   setGeometry(FitToScreen(QRect(f.Left, f.Top, kWidth, f.Height)));
@@ -663,8 +646,18 @@ void MainWindow::BuildMenus() {
     return a;
   };
   ActionOpenMaint = item("ActionOpenMaint", "Открыть окно \"Обслуживание\"");
-  // The maintenance window is not part of this build.
-  ActionOpenMaint->setEnabled(false);
+  connect(ActionOpenMaint, &QAction::triggered, this, [this] {
+    if (server_.MaintenanceOpen()) {
+      asker_.Notice(this, kTitle, "\"Удаленное обслуживание\" - уже открыто.");
+      return;
+    }
+    if (!MenuDevice()) return;
+    if (!Ask("На время обслуживания (ОБНОВЛЕНИЕ ПРОШИВКИ) - возможен сбой в доставке извещений! "
+             "Исполнить?",
+             "Внимание-возможен пропуск извещений при обновлении прошивки!"))
+      return;
+    maint_->OpenFor(menuDevice_);
+  });
   ActionDeleteReg = item("ActionDeleteReg", "Удалить регистрацию");
   ActionPodmena = item("ActionPodmena", " Разрешить Подмену прибора");
   const char* requests[5] = {"Запросить тип канала LAN/GSM", "Запросить уровень сигн. SIM1",
@@ -834,14 +827,15 @@ void MainWindow::CheckSecondCopy() {
   if (Shutdown(true)) close();
 }
 
-bool MainWindow::Ask(const QString& question) {
+bool MainWindow::Ask(const QString& question, const QString& caption) {
   // While the box is open its own event loop runs the timers: they must not
   // change what the operator is answering about, nor ask again.
   // The control socket's requests wait for the answer as well.
   asking_ = true;
   server_.SetFrontEndBusy(true);
   const bool yes =
-      asker_.Ask(isVisible() && !isMinimized() ? this : nullptr, kTitle, question);
+      asker_.Ask(isVisible() && !isMinimized() ? this : nullptr,
+                 caption.isEmpty() ? kTitle : caption, question);
   server_.SetFrontEndBusy(false);
   asking_ = false;
   return yes;
@@ -858,6 +852,8 @@ bool MainWindow::Shutdown(bool ask) {
     if (!yes) return false;
   }
   if (help_->isVisible()) help_->close();
+  // The maintenance window ends its job and tells the workstation the end.
+  if (server_.MaintenanceOpen()) maint_->close();
   // The geometry goes into the settings that the stop writes.
   Form1Settings f = FormFromControls();
   const QRect g = isMinimized() || !isVisible() ? normalGeometry() : geometry();

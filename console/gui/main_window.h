@@ -10,6 +10,8 @@
 #include <vector>
 
 #include "app/server.h"
+#include "maintenance/gui/file_chooser.h"
+#include "maintenance/gui/maintenance_window.h"
 #include "console/device_grid.h"
 
 class QAction;
@@ -113,7 +115,7 @@ class MainWindow final : public QMainWindow {
   // "N стр." is not a number.
   bool MenuDevice();
   // A Yes/No question over the window; true for Yes.
-  bool Ask(const QString& question);
+  bool Ask(const QString& question, const QString& caption = QString());
   // The failures of a network apply, each in a box, once the window is idle.
   void ShowApplyFailures();
   // The adapters' addresses in the address box of interface `k` as it opens.
@@ -132,6 +134,8 @@ class MainWindow final : public QMainWindow {
   Asker& asker_;
   DeviceTableModel* model_ = nullptr;
   HelpWindow* help_ = nullptr;
+  maintenance::gui::DialogChooser files_;
+  maintenance::gui::MaintenanceWindow* maint_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   QTimer frontTimer_;
   QTimer pollTimer_;

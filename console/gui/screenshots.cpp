@@ -13,6 +13,7 @@
 #include "app/server.h"
 #include "console/gui/asker.h"
 #include "console/gui/main_window.h"
+#include "maintenance/gui/maintenance_window.h"
 
 namespace {
 
@@ -86,6 +87,23 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s\n", file.toUtf8().constData());
+  help->close();
+  // The maintenance window of the first device, its login panel open.
+  auto* maint = window.findChild<maintenance::gui::MaintenanceWindow*>("TfrmMain");
+  const auto devices = server.Devices(false);
+  if (!maint || devices.empty() || !maint->OpenFor({devices[0].index, devices[0].number})) {
+    std::fprintf(stderr, "console_screenshots: the maintenance window did not open\n");
+    return 1;
+  }
+  maint->findChild<QPushButton*>("BitBtn4")->click();
+  Settle(300);
+  const QString maintFile = out + "/maintenance.png";
+  if (!maint->grab().save(maintFile)) {
+    std::fprintf(stderr, "console_screenshots: cannot write %s\n", maintFile.toUtf8().constData());
+    return 1;
+  }
+  std::printf("%s\n", maintFile.toUtf8().constData());
+  maint->close();
   window.Shutdown(false);
   return 0;
 }

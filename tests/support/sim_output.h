@@ -75,4 +75,12 @@ inline size_t CountItems(const std::vector<ArmItem>& items, const std::string& n
   return n;
 }
 
+// Waits until devsim, run with --verbose, has had a heartbeat answered: the
+// device and the server are both up, so a maintenance request is not sent
+// before the device listens.
+inline bool DeviceUp(ChildProcess& devsim,
+                     std::chrono::milliseconds timeout = std::chrono::seconds(10)) {
+  return !devsim.WaitForLine("<- heartbeat", timeout).empty();
+}
+
 }  // namespace testsupport

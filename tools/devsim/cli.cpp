@@ -131,6 +131,28 @@ Behaviour
   --maint-net-out F.dat  each network settings block written to the device is stored here
   --maint-deny-net       refuse reading and writing the network settings (0x8B, 0x8C)
   --maint-no-ntp         the NTP and balance settings are not switched on (empty answer)
+  --maint-test-silent    leave the channel test commands (0x64) unanswered
+  --maint-eth-out FILE   after the jump command (0x11) the device's 87J60 loader takes a TFTP
+                         write request and answers from a new port; each file it receives
+                         whole is stored here, byte for byte, whatever the mode
+  --maint-eth-fault F    the 87J60 loader misbehaves: oack (an option acknowledgement instead
+                         of ACK 0), error or error:N (an ERROR instead of the ACK of the
+                         request or of block N), silent, no-last-ack, dup-acks (every ACK twice)
+  --maint-image-out F.hex
+                         the main controller's loader (after the jump 0x7F and the erase)
+                         writes the image it was sent here as Intel HEX once the end record
+                         has come; {n} in the name becomes the device's number N1-N2-N3
+  --maint-erase-silent N leave the first N erase requests of each loader unanswered
+  --maint-loader-drop K[,K...]
+                         lose the loader's answer to the K-th packet it receives after the
+                         erase (from 1, repeats counted)
+  --maint-loader-bad-sum K[,K...]
+                         answer the K-th packet with a wrong checksum
+  --maint-loader-late K[,K...]
+                         send the answer to the K-th packet again, late: just before the
+                         answer to the next packet
+  --maint-loader-refuse N1/N2/N3[,N1/N2/N3...]
+                         these devices' loaders take no packet (each answered as refused)
   --skip K               raise the send chaining value by K without sending, once, before a
                          device's first wrapped telegram (K <= 5 stays within the server's
                          look-ahead)
@@ -298,6 +320,38 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* c) {
       o.maint.denyNetwork = true;
     } else if (arg == "--maint-no-ntp" && flag()) {
       o.maint.noNtp = true;
+    } else if (arg == "--maint-test-silent" && flag()) {
+      o.maint.testSilent = true;
+    } else if (arg == "--maint-eth-out") {
+      if (!need(&v) || v.empty()) return "--maint-eth-out needs a file";
+      o.ethLoader.outFile = std::string(v);
+    } else if (arg == "--maint-eth-fault") {
+      if (!need(&v) || !ParseEthLoaderFault(v, &o.ethLoader))
+        return "--maint-eth-fault needs oack, error, error:N, silent, no-last-ack or dup-acks";
+    } else if (arg == "--maint-image-out") {
+      if (!need(&v) || v.empty()) return "--maint-image-out needs a file";
+      o.maint.mainLoader.imageOut = std::string(v);
+    } else if (arg == "--maint-erase-silent") {
+      if (!number(UINT32_MAX)) return bad;
+      o.maint.mainLoader.eraseSilent = uint32_t(x);
+    } else if (arg == "--maint-loader-drop" || arg == "--maint-loader-bad-sum" ||
+               arg == "--maint-loader-late") {
+      MainLoaderProfile& l = o.maint.mainLoader;
+      std::set<uint32_t>& to = arg == "--maint-loader-drop"      ? l.drop
+                               : arg == "--maint-loader-bad-sum" ? l.badSum
+                                                                 : l.late;
+      if (!need(&v) || !ParsePacketList(v, &to))
+        return std::string(arg) + " needs packet numbers K[,K...], each from 1";
+    } else if (arg == "--maint-loader-refuse") {
+      if (!need(&v) || v.empty()) return "--maint-loader-refuse needs N1/N2/N3[,N1/N2/N3...]";
+      for (std::string_view rest = v; !rest.empty();) {
+        const size_t comma = rest.find(',');
+        ConsoleNumber n;
+        if (!ParseNumber(rest.substr(0, comma), &n))
+          return "--maint-loader-refuse needs N1/N2/N3[,N1/N2/N3...], each part 0..255";
+        o.maint.mainLoader.refuse.push_back(n);
+        rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+      }
     } else if (arg == "--answer-requests" && flag()) {
       o.answerRequests = true;
     } else if (arg == "--no-answer-requests" && flag()) {

@@ -49,6 +49,8 @@ MaintainedDevice::MaintainedDevice(MaintProfile p, std::string* error) : p_(std:
 }
 
 bool MaintainedDevice::IsRequest(const uint8_t* t) {
+  // The jump into the main controller's loader carries 0x01 in place of the marker.
+  if (t[0] == 0xFE && t[1] == 6 && t[2] == 0x01 && t[3] == 0x7F) return true;
   if (t[1] < 3 || t[2] != 0x55) return false;
   switch (t[0]) {
     case 0xEF:
@@ -66,6 +68,7 @@ std::vector<uint8_t> MaintainedDevice::Handle(const uint8_t* t, std::string* not
     *note = "maintenance request " + std::to_string(code) + " left unanswered";
     return {};
   }
+  if (TestCommands::Is(t)) return test_.Handle(t, note);
   switch (code) {
     case 0x01:
       userAccepted_ = Text(t) == p_.user;
@@ -92,6 +95,12 @@ std::vector<uint8_t> MaintainedDevice::Handle(const uint8_t* t, std::string* not
       *note = "versions";
       if (p_.oldVersions) return Answer(0x15, {p_.eth[0], p_.main[0]});
       return Answer(0x15, {p_.eth[0], p_.main[0], p_.eth[1], p_.main[1], 0, p_.chipKind});
+    case 0x7F:
+      main_.Jump();
+      *note = "jump to the main controller's loader";
+      return {};
+    case 0x13:
+      return main_.Erase(note);
     case 0xAA:
       ++resets_;
       *note = "reset";

@@ -9,6 +9,8 @@
 #include <vector>
 
 #include "maintenance/settings_blocks.h"
+#include "tools/devsim/main_loader.h"
+#include "tools/devsim/test_commands.h"
 
 namespace devsim {
 
@@ -30,6 +32,8 @@ struct MaintProfile {
   std::string netOut;
   bool denyNetwork = false;
   bool noNtp = false;  // the NTP read answers "not switched on"
+  MainLoaderProfile mainLoader;  // the main controller's loader
+  bool testSilent = false;  // the channel test commands go unanswered
 };
 
 class MaintainedDevice {
@@ -50,6 +54,9 @@ class MaintainedDevice {
   bool WebOn() const { return webOn_; }
   uint32_t Resets() const { return resets_; }
   const maintenance::NetworkBlock& Network() const { return net_; }
+  // The main controller's loader: its packets are no telegrams.
+  MainLoader& MainController() { return main_; }
+  const TestCommands& Test() const { return test_; }
 
  private:
   MaintProfile p_;
@@ -60,6 +67,8 @@ class MaintainedDevice {
   maintenance::NetworkBlock net_{};
   maintenance::SmsBlock sms_{};
   maintenance::NtpBlock ntp_{};
+  MainLoader main_{p_.mainLoader};
+  TestCommands test_{p_.testSilent};
 };
 
 }  // namespace devsim

@@ -11,6 +11,7 @@
 #include <cerrno>
 #include <cstring>
 #include <deque>
+#include <map>
 #include <queue>
 
 #include "devlink/crc8.h"
@@ -80,6 +81,8 @@ struct Simulator::Impl {
   uint32_t n = 0;
   std::vector<SimDevice> devs;
   std::vector<SocketSlot> socks;
+  // The 87J60 loaders of maintained devices, by device, made at their first jump command.
+  std::map<uint32_t, std::unique_ptr<EthLoader>> loaders;
   sockaddr_in server{};
   int ep = -1, tfd = -1, efd = -1;
 
@@ -499,6 +502,8 @@ struct Simulator::Impl {
       }
       return;
     }
+    if (d.maint && !in.truncated && LoaderRequest(k, d, in)) return;
+    if (d.maint && !in.truncated && MainLoaderPacket(k, d, in)) return;
     if (d.maint && !in.truncated && Maintenance(k, d, in)) return;
     Answer a;
     if (!in.truncated) a = OpenAnswer(d.cipher, d.number, in.bytes, in.len);
@@ -577,6 +582,20 @@ struct Simulator::Impl {
     Reschedule(k);
   }
 
+  // A packet of HEX lines for the main controller's loader, longer than any
+  // telegram, answered from the device's socket; false for any other datagram.
+  bool MainLoaderPacket(uint32_t k, SimDevice& d, const InDatagram& in) {
+    std::vector<std::vector<uint8_t>> replies;
+    std::string note;
+    if (!d.maint->MainController().Packet(d.number, in.bytes, in.len, &replies, &note)) return false;
+    ++s.maintenanceRequests;
+    if (o.verbose && o.log)
+      Log("devsim: #" + std::to_string(k) + " " + NumberText(d.number) + " <- loader: " + note);
+    for (const std::vector<uint8_t>& r : replies) Emit(d, r.data(), r.size());
+    Reschedule(k);
+    return true;
+  }
+
   // A remote maintenance request, answered from the device's socket; false
   // for any other datagram.
   bool Maintenance(uint32_t k, SimDevice& d, const InDatagram& in) {
@@ -597,12 +616,51 @@ struct Simulator::Impl {
     ++s.maintenanceRequests;
     std::string note;
     const std::vector<uint8_t> answer = d.maint->Handle(t, &note);
+    if (t[0] == 0xEF && t[3] == 0x11) {
+      Loader(k).Arm();
+      note = "jump to the 87J60 loader";
+    }
     if (o.verbose && o.log)
       Log("devsim: #" + std::to_string(k) + " " + NumberText(d.number) + " <- maintenance: " +
           note + ": " + Hex(t, size_t(t[1]) + 2));
     if (!answer.empty()) Emit(d, answer.data(), answer.size());
     Reschedule(k);
     return true;
+  }
+
+  EthLoader& Loader(uint32_t k) {
+    std::unique_ptr<EthLoader>& l = loaders[k];
+    if (!l) l = std::make_unique<EthLoader>(o.ethLoader);
+    return *l;
+  }
+
+  // Epoll tags after the sockets, the timer and the stop event.
+  uint32_t LoaderTag(uint32_t k) const { return uint32_t(socks.size()) + 2 + k; }
+
+  // A TFTP write request to the device's armed 87J60 loader, which answers
+  // from a transfer socket of its own; false for any other datagram.
+  bool LoaderRequest(uint32_t k, const SimDevice& d, const InDatagram& in) {
+    const auto it = loaders.find(k);
+    if (it == loaders.end()) return false;
+    EthLoader& l = *it->second;
+    std::string note;
+    if (!l.OnDeviceDatagram(in.bytes, in.len, in.local, in.peer, in.peerPort, &note)) return false;
+    // The old transfer socket, if any, left the epoll set when it was closed.
+    if (l.TransferFd() >= 0) Watch(l.TransferFd(), EPOLLIN, LoaderTag(k));
+    LoaderNote(k, d, note);
+    return true;
+  }
+
+  void OnLoaderReadable(uint32_t k) {
+    const auto it = loaders.find(k);
+    if (it == loaders.end()) return;
+    std::vector<std::string> notes;
+    it->second->OnTransferReadable(&notes);
+    for (const std::string& note : notes) LoaderNote(k, devs[k], note);
+  }
+
+  void LoaderNote(uint32_t k, const SimDevice& d, const std::string& note) {
+    if (o.verbose) Log("devsim: #" + std::to_string(k) + " " + NumberText(d.number) + " " + note);
   }
 
   bool IsLateRegistrationAnswer(const SimDevice& d, const InDatagram& in) const {
@@ -745,6 +803,8 @@ struct Simulator::Impl {
           while (::read(efd, &x, sizeof x) > 0) {
           }
           stopAsked = true;
+        } else if (tag > efdTag) {
+          OnLoaderReadable(tag - efdTag - 1);
         } else if (evs[j].events & EPOLLIN) {
           ReceiveFrom(tag, now);
         }

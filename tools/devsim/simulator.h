@@ -13,6 +13,7 @@
 #include "tools/devsim/maintained.h"
 #include "tools/devsim/population.h"
 #include "tools/devsim/registry_file.h"
+#include "tools/devsim/tftp_loader.h"
 
 namespace devsim {
 
@@ -42,6 +43,8 @@ struct SimOptions {
   // Every device also answers remote maintenance, from this profile.
   bool maintained = false;
   MaintProfile maint;
+  // The Ethernet controller's loader of every maintained device.
+  EthLoaderProfile ethLoader;
   uint32_t skip = 0;
   bool repeatSeq = false;
   // First sequence byte of every device's heartbeats and time requests, and of

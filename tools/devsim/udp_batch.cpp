@@ -110,7 +110,7 @@ size_t UdpSocket::Receive(InDatagram* d, size_t n) {
   alignas(cmsghdr) uint8_t ctl[kBatch][kCtlSpace + 64];
   for (size_t k = 0; k < n; ++k) {
     iov[k].iov_base = d[k].bytes;
-    iov[k].iov_len = kMaxDatagram;
+    iov[k].iov_len = kMaxInDatagram;
     msghdr& h = msgs[k].msg_hdr;
     h = msghdr{};
     h.msg_name = &from[k];
@@ -128,7 +128,7 @@ size_t UdpSocket::Receive(InDatagram* d, size_t n) {
   for (int k = 0; k < got; ++k) {
     InDatagram& in = d[k];
     const msghdr& h = msgs[k].msg_hdr;
-    in.len = uint16_t(std::min<size_t>(msgs[k].msg_len, kMaxDatagram));
+    in.len = uint16_t(std::min<size_t>(msgs[k].msg_len, kMaxInDatagram));
     in.truncated = (h.msg_flags & MSG_TRUNC) != 0;
     in.peer = ntohl(from[k].sin_addr.s_addr);
     in.peerPort = ntohs(from[k].sin_port);

@@ -13,6 +13,9 @@
 namespace devsim {
 
 inline constexpr size_t kMaxDatagram = 128;
+// Received datagrams may be longer than telegrams: a main controller loader's
+// packet holds up to 511 characters.
+inline constexpr size_t kMaxInDatagram = 1024;
 inline constexpr size_t kBatch = 64;
 
 struct OutDatagram {
@@ -27,7 +30,7 @@ struct InDatagram {
   uint16_t peerPort = 0;
   uint16_t len = 0;
   bool truncated = false;
-  uint8_t bytes[kMaxDatagram];
+  uint8_t bytes[kMaxInDatagram];
 };
 
 struct SendResult {

@@ -20,8 +20,17 @@ const char kUsage[] =
     "  maint ПРИБОР versions|web-on|reset [--credentials ФАЙЛ]\n"
     "  maint ПРИБОР net-read|net-write ФАЙЛ.dat [--credentials ФАЙЛ]\n"
     "  maint ПРИБОР credentials --new-credentials ФАЙЛ [--credentials ФАЙЛ]\n"
+    "  maint ПРИБОР test --lan МАСКА --sim МАСКА [--credentials ФАЙЛ]\n"
+    "                                      тест каналов: LAN 0..15, SIM 0..255 (SIM1 -\n"
+    "                                      биты 0..3, SIM2 - биты 4..7); 15, 0xF или 0b1111\n"
+    "  maint ПРИБОР update-main|update-eth ФАЙЛ.hex [--credentials ФАЙЛ]\n"
+    "                                      обновление прошивки: основного контроллера\n"
+    "                                      (4620/67k22/46k22) или Ethernet-контроллера (87J60)\n"
     "                                      удалённое обслуживание: пользователь и пароль\n"
     "                                      прибора - две строки файла или стандартного ввода\n"
+    "  batch update-main|update-eth ФАЙЛ.hex ПРИБОР... [--credentials ФАЙЛ]\n"
+    "                                      обновление приборов один за другим, таблица итогов;\n"
+    "                                      код выхода 0, только если обновлены все\n"
     "ПРИБОР: пультовой номер N1/N2/N3 или номер записи #N.\n"
     "Коды выхода: 0 выполнено, 1 отказ или ошибка, 2 неверный вызов, 3 сервер не запущен.\n";
 
@@ -39,7 +48,29 @@ const Verb kVerbs[] = {
     {"request", 2, 2},    {"save", 0, 0},       {"load", 0, 0},
     {"compare", 0, 0},    {"export", 0, 0},     {"settings", 0, 1000},
     {"messages", 0, 0},   {"trace", 0, 1},      {"maint", 2, 3},
+    {"batch", 3, 65534},
 };
+
+// A channel mask of the test: decimal, 0x hexadecimal or 0b binary, 0..max.
+std::optional<int> ParseMask(const std::string& text, int max) {
+  int base = 10;
+  size_t at = 0;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'x' || text[1] == 'X')) base = 16, at = 2;
+  if (text.size() > 2 && text[0] == '0' && (text[1] == 'b' || text[1] == 'B')) base = 2, at = 2;
+  if (at >= text.size()) return std::nullopt;
+  int v = 0;
+  for (size_t k = at; k < text.size(); ++k) {
+    const char c = text[k];
+    const int digit = c >= '0' && c <= '9'   ? c - '0'
+                      : c >= 'a' && c <= 'f' ? c - 'a' + 10
+                      : c >= 'A' && c <= 'F' ? c - 'A' + 10
+                                             : base;
+    if (digit >= base) return std::nullopt;
+    v = v * base + digit;
+    if (v > max) return std::nullopt;
+  }
+  return v;
+}
 
 }  // namespace
 
@@ -48,6 +79,7 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
   std::vector<std::string> words;
   bool failed = false, wait = false;
   int timeout = 0;
+  std::optional<int> lan, sim;  // maint test: the channel masks
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& a = args[i];
     const auto value = [&](std::string& to) {
@@ -83,6 +115,17 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
       std::string& to = a == "--credentials" ? c.credentialsFile : c.newCredentialsFile;
       if (!value(to) || to.empty()) {
         *error = a + ": не указан файл";
+        return std::nullopt;
+      }
+    } else if (a == "--lan" || a == "--sim") {
+      const bool isLan = a == "--lan";
+      std::string t;
+      std::optional<int>& to = isLan ? lan : sim;
+      to = value(t) ? ParseMask(t, isLan ? 0x0F : 0xFF) : std::nullopt;
+      if (!to) {
+        *error = a + (isLan ? ": ожидается маска каналов LAN от 0 до 15 (0xF, 0b1111)"
+                            : ": ожидается маска каналов SIM от 0 до 255 (0xFF, 0b11111111)");
+        if (!t.empty()) *error += ", а не \"" + t + "\"";
         return std::nullopt;
       }
     } else if (a == "--help" || a == "-h") {
@@ -121,19 +164,38 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
       !only(wait, "--wait", verb == "request") ||
       !only(timeout != 0, "--timeout", verb == "request" && wait) ||
       !only(c.follow, "--follow", verb == "messages" || verb == "trace") ||
-      !only(!c.credentialsFile.empty(), "--credentials", verb == "maint") ||
+      !only(!c.credentialsFile.empty(), "--credentials", verb == "maint" || verb == "batch") ||
       !only(!c.newCredentialsFile.empty(), "--new-credentials",
-            verb == "maint" && n == 2 && words[2] == "credentials"))
+            verb == "maint" && n == 2 && words[2] == "credentials") ||
+      !only(lan.has_value(), "--lan", verb == "maint" && n == 2 && words[2] == "test") ||
+      !only(sim.has_value(), "--sim", verb == "maint" && n == 2 && words[2] == "test"))
     return std::nullopt;
-  const bool withFile = verb == "maint" && (words[2] == "net-read" || words[2] == "net-write");
-  if (verb == "maint" && (n == 3) != withFile) {
-    *error = withFile ? "maint " + words[2] + ": нужен файл настроек .dat"
-                      : "maint " + words[2] + ": лишний аргумент";
+  const auto isUpdate = [](const std::string& w) { return w == "update-main" || w == "update-eth"; };
+  const bool withSettings = verb == "maint" && (words[2] == "net-read" || words[2] == "net-write");
+  const bool withFirmware = verb == "maint" && isUpdate(words[2]);
+  if (verb == "maint" && (n == 3) != (withSettings || withFirmware)) {
+    *error = withSettings   ? "maint " + words[2] + ": нужен файл настроек .dat"
+             : withFirmware ? "maint " + words[2] + ": нужен файл прошивки .hex"
+                            : "maint " + words[2] + ": лишний аргумент";
     return std::nullopt;
   }
-  if (withFile) c.settingsFile = words[3];
+  if (withSettings) c.settingsFile = words[3];
+  if (withFirmware) c.firmwareFile = words[3];
+  if (verb == "batch") {
+    if (!isUpdate(words[1])) {
+      *error = "batch: ожидается update-main или update-eth, а не \"" + words[1] + "\"";
+      return std::nullopt;
+    }
+    c.firmwareFile = words[2];
+    c.batchDevices.assign(words.begin() + 3, words.end());
+  }
   if (verb == "maint" && words[2] == "credentials" && c.newCredentialsFile.empty()) {
     *error = "maint credentials: нужен --new-credentials ФАЙЛ с новыми пользователем и паролем";
+    return std::nullopt;
+  }
+
+  if (verb == "maint" && words[2] == "test" && (!lan || !sim)) {
+    *error = "maint test: нужны обе маски каналов, --lan МАСКА и --sim МАСКА";
     return std::nullopt;
   }
 
@@ -154,9 +216,17 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
     }
   }
   if (verb == "trace" && n == 1) r["mode"] = words[1];
+  if (verb == "batch") {
+    // One maint request per device, the device filled in for each.
+    r["verb"] = "maint";
+    r["action"] = words[1];
+    c.follow = true;
+  }
   if (verb == "maint") {
     r["device"] = words[1];
     r["action"] = words[2];
+    if (lan) r["lan"] = *lan;
+    if (sim) r["sim"] = *sim;
     c.follow = true;  // the session's log comes as it goes, then its end
   }
   if (verb == "settings" && n > 0) {
@@ -170,7 +240,7 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
     }
     r[setting ? "set" : "keys"] = list;
   }
-  if (c.follow && verb != "maint") r["follow"] = true;
+  if (c.follow && verb != "maint" && verb != "batch") r["follow"] = true;
   if (c.yes) r["yes"] = true;
   return c;
 }

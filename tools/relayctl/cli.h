@@ -21,6 +21,11 @@ struct Command {
   std::string credentialsFile, newCredentialsFile;
   // maint net-read / net-write: the device network settings file.
   std::string settingsFile;
+  // maint update-main / update-eth and batch: the firmware file.
+  std::string firmwareFile;
+  // batch: the devices updated one after another; the request is a maint
+  // request whose device is each of them in turn.
+  std::vector<std::string> batchDevices;
 };
 
 // User name and password from the first two lines of `text` (CR LF or LF);

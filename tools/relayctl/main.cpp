@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <sstream>
@@ -13,7 +14,9 @@
 #include <unistd.h>
 #include <vector>
 
+#include "maintenance/intel_hex.h"
 #include "maintenance/settings_file.h"
+#include "platform/base64.h"
 #include "platform/unix_socket.h"
 #include "tools/relayctl/cli.h"
 #include "tools/relayctl/output.h"
@@ -109,6 +112,109 @@ int SaveImage(const relayctl::Command& c, const json& done) {
   return Fail(kFailed, c.settingsFile + ": " + why);
 }
 
+// The firmware file into the request, its path made absolute: the session's
+// messages name the file by it. A main controller's file is checked whole
+// first, as the server will check it again.
+bool ReadFirmware(relayctl::Command& c, std::string* error) {
+  std::ifstream f(c.firmwareFile, std::ios::binary);
+  std::error_code ec;
+  if (!f || !std::filesystem::is_regular_file(c.firmwareFile, ec)) {
+    *error = c.firmwareFile + ": файл не прочитан";
+    return false;
+  }
+  std::ostringstream all;
+  all << f.rdbuf();
+  const std::string bytes = all.str();
+  maintenance::HexRefusal bad;
+  if (c.request.value("action", "") == "update-main" && !maintenance::ReadFirmwareHex(bytes, &bad)) {
+    *error = c.firmwareFile + ": " + bad.reason;
+    return false;
+  }
+  const auto path = std::filesystem::absolute(c.firmwareFile, ec);
+  c.request["file_name"] = ec ? c.firmwareFile : path.string();
+  c.request["firmware"] = platform::Base64Encode(bytes);
+  return true;
+}
+
+// The connection to the server's socket; -1 with the exit status in `status`.
+int Connect(const std::string& dir, const std::string& path, int* status) {
+  const int fd = platform::ConnectUnix(path, kConnectWaitMs);
+  if (fd >= 0) return fd;
+  if (errno == ENOENT || errno == ECONNREFUSED)
+    *status = Fail(kNoServer, "сервер на каталоге " + dir + " не запущен");
+  else if (errno == EAGAIN)
+    *status = Fail(kFailed, "сервер на каталоге " + dir + " не принимает подключения");
+  else if (errno == EACCES)
+    *status = Fail(kFailed, "нет доступа к " + path +
+                                ": управлять сервером может только его пользователь или root");
+  else
+    *status = Fail(kFailed, path + ": " + std::strerror(errno));
+  return -1;
+}
+
+// One maintenance request per device, one after another; a failure does not
+// stop the others. Ends with a table; 0 only when every device succeeded.
+int RunBatch(relayctl::Command& c, const std::string& dir, const std::string& path) {
+  std::vector<relayctl::BatchResult> results;
+  for (const std::string& device : c.batchDevices) {
+    relayctl::BatchResult r{device};
+    const auto t0 = std::chrono::steady_clock::now();
+    int status = kDone;
+    const int fd = Connect(dir, path, &status);
+    if (fd < 0) return status;  // no server: nothing more can be done
+    c.request["device"] = device;
+    const std::string line = c.request.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";
+    bool answered = false, done = false;
+    if (::send(fd, line.data(), line.size(), MSG_NOSIGNAL) == ssize_t(line.size())) {
+      ReadLines(fd, [&] { return answered ? -1 : kAnswerWaitSeconds * 1000; },
+                [&](const std::string& text) {
+                  const json item = json::parse(text, nullptr, false);
+                  if (!item.is_object()) return false;
+                  if (c.json) {  // each item names its device
+                    json tagged = item;
+                    tagged["device"] = device;
+                    std::puts(tagged.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
+                  }
+                  if (!answered) {
+                    answered = true;
+                    if (item.value("ok", false)) return true;
+                    r.lastLine = item.value("error", "отказ сервера");
+                    if (!c.json) std::printf("%s: %s\n", device.c_str(), r.lastLine.c_str());
+                    done = true;
+                    return false;
+                  }
+                  if (item.contains("done")) {
+                    r.ok = item.value("ok", false);
+                    done = true;
+                    return false;
+                  }
+                  if (item.contains("line")) r.lastLine = item.value("line", "");
+                  if (!c.json)
+                    std::printf("%s: %s\n", device.c_str(), relayctl::StreamLine(item).c_str());
+                  std::fflush(stdout);
+                  return true;
+                });
+    }
+    ::close(fd);
+    if (!done) r.lastLine = "сервер не ответил или закрыл соединение";
+    r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+    results.push_back(r);
+  }
+  bool all = true;
+  for (const relayctl::BatchResult& r : results) all = all && r.ok;
+  if (c.json) {
+    json table = json::array();
+    for (const relayctl::BatchResult& r : results)
+      table.push_back(
+          {{"device", r.device}, {"ok", r.ok}, {"seconds", r.seconds}, {"last_line", r.lastLine}});
+    const json summary = {{"batch", table}, {"ok", all}};
+    std::puts(summary.dump(-1, ' ', false, json::error_handler_t::replace).c_str());
+  } else {
+    for (const std::string& l : relayctl::BatchLines(results)) std::puts(l.c_str());
+  }
+  return all ? kDone : kFailed;
+}
+
 bool AskOnTerminal(const std::string& question) {
   std::fprintf(stderr, "%s [да/нет] ", question.c_str());
   std::fflush(stderr);
@@ -141,19 +247,13 @@ int main(int argc, char** argv) {
       return Fail(kUsage, command->settingsFile + ": " + error);
     command->request["image"] = maintenance::ImageToHex(image);
   }
+  if (!command->firmwareFile.empty() && !ReadFirmware(*command, &error)) return Fail(kUsage, error);
+  if (!command->batchDevices.empty()) return RunBatch(*command, dir, path);
 
   for (;;) {
-    const int fd = platform::ConnectUnix(path, kConnectWaitMs);
-    if (fd < 0) {
-      if (errno == ENOENT || errno == ECONNREFUSED)
-        return Fail(kNoServer, "сервер на каталоге " + dir + " не запущен");
-      if (errno == EAGAIN)
-        return Fail(kFailed, "сервер на каталоге " + dir + " не принимает подключения");
-      if (errno == EACCES)
-        return Fail(kFailed, "нет доступа к " + path +
-                                 ": управлять сервером может только его пользователь или root");
-      return Fail(kFailed, path + ": " + std::strerror(errno));
-    }
+    int refused = kDone;
+    const int fd = Connect(dir, path, &refused);
+    if (fd < 0) return refused;
     // An argument that is not UTF-8 reaches the server as replacement characters.
     const std::string line =
         command->request.dump(-1, ' ', false, json::error_handler_t::replace) + "\n";

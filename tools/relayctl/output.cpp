@@ -55,17 +55,9 @@ std::vector<std::string> StatusLines(const json& s) {
   return out;
 }
 
-std::vector<std::string> DeviceLines(const json& list) {
-  const std::vector<std::string> header = {"N стр.", "IP Адрес", "Порт прибора", "Пультовой N",
-                                           "Интерфейс", "Выкл.", "Связь", "Обслуживание"};
-  std::vector<std::vector<std::string>> rows = {header};
-  for (const json& d : list)
-    rows.push_back({std::to_string(d.value("index", 0)), Str(d, "address"),
-                    std::to_string(d.value("port", 0)), Str(d, "number"),
-                    std::to_string(d.value("interface", 0)),
-                    d.value("switched_off", false) ? "да" : "", Str(d, "link"),
-                    Str(d, "maintenance")});
-  std::vector<size_t> width(header.size(), 0);
+// Rows in columns as wide as their widest cell, two spaces apart.
+std::vector<std::string> TableLines(const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> width(rows.front().size(), 0);
   for (const auto& row : rows)
     for (size_t k = 0; k < row.size(); ++k) width[k] = std::max(width[k], Characters(row[k]));
   std::vector<std::string> out;
@@ -76,11 +68,39 @@ std::vector<std::string> DeviceLines(const json& list) {
     while (!line.empty() && line.back() == ' ') line.pop_back();
     out.push_back(line);
   }
+  return out;
+}
+
+std::vector<std::string> DeviceLines(const json& list) {
+  std::vector<std::vector<std::string>> rows = {{"N стр.", "IP Адрес", "Порт прибора",
+                                                 "Пультовой N", "Интерфейс", "Выкл.", "Связь",
+                                                 "Обслуживание"}};
+  for (const json& d : list)
+    rows.push_back({std::to_string(d.value("index", 0)), Str(d, "address"),
+                    std::to_string(d.value("port", 0)), Str(d, "number"),
+                    std::to_string(d.value("interface", 0)),
+                    d.value("switched_off", false) ? "да" : "", Str(d, "link"),
+                    Str(d, "maintenance")});
+  std::vector<std::string> out = TableLines(rows);
   if (list.empty()) out.push_back("(нет приборов)");
   return out;
 }
 
 }  // namespace
+
+std::vector<std::string> BatchLines(const std::vector<BatchResult>& results) {
+  std::vector<std::vector<std::string>> rows = {{"Прибор", "Итог", "Время, с", "Последняя строка"}};
+  size_t done = 0;
+  for (const BatchResult& r : results) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f", r.seconds);
+    rows.push_back({r.device, r.ok ? "выполнено" : "не выполнено", seconds, r.lastLine});
+    done += r.ok;
+  }
+  std::vector<std::string> out = TableLines(rows);
+  out.push_back("Выполнено: " + std::to_string(done) + " из " + std::to_string(results.size()));
+  return out;
+}
 
 std::string Pad(const std::string& text, size_t width) {
   const size_t n = Characters(text);
