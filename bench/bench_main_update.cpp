@@ -39,18 +39,7 @@ double Median(std::vector<double> v) {
 }
 
 std::string Record(uint16_t address, uint8_t type, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> b = {uint8_t(data.size()), uint8_t(address >> 8), uint8_t(address), type};
-  b.insert(b.end(), data.begin(), data.end());
-  unsigned sum = 0;
-  for (uint8_t x : b) sum += x;
-  b.push_back(uint8_t(-sum));
-  std::string s = ":";
-  char h[3];
-  for (uint8_t x : b) {
-    std::snprintf(h, sizeof h, "%02X", x);
-    s += h;
-  }
-  return s + "\r\n";
+  return maintenance::HexRecordText(address, type, data) + "\r\n";
 }
 
 // `bytes` of random data in records of 16, from address 0, with CR LF.

@@ -144,4 +144,19 @@ std::optional<HexFile> ReadFirmwareHex(std::string_view bytes, HexRefusal* refus
   return file;
 }
 
+std::string HexRecordText(uint16_t address, uint8_t type, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> b = {uint8_t(data.size()), uint8_t(address >> 8), uint8_t(address), type};
+  b.insert(b.end(), data.begin(), data.end());
+  unsigned sum = 0;
+  for (uint8_t x : b) sum += x;
+  b.push_back(uint8_t(-sum));
+  static const char kDigits[] = "0123456789ABCDEF";
+  std::string s = ":";
+  for (uint8_t x : b) {
+    s += kDigits[x >> 4];
+    s += kDigits[x & 15];
+  }
+  return s;
+}
+
 }  // namespace maintenance

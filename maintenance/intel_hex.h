@@ -60,4 +60,8 @@ int HexDigitValue(char c);
 // in file order is the one reported.
 std::optional<HexFile> ReadFirmwareHex(std::string_view bytes, HexRefusal* refusal);
 
+// One record as a line of a firmware file, without its CR LF: ":", the
+// count, address, type, data and checksum in upper-case hex.
+std::string HexRecordText(uint16_t address, uint8_t type, const std::vector<uint8_t>& data);
+
 }  // namespace maintenance

@@ -15,7 +15,7 @@
 #include "maintenance/actions.h"
 #include "maintenance/device_test.h"
 #include "maintenance/session.h"
-#include "tests/device_link_fixture.h"
+#include "tests/maintenance_fixture.h"
 
 namespace {
 
@@ -25,95 +25,14 @@ using maintenance::ChannelMasks;
 using maintenance::Event;
 using Lines = std::vector<std::string>;
 
-// A device that reads the server's requests (opening encrypted ones with its
-// key) and answers from a script, at once, as a fast device on loopback.
-class ScriptedDevice final : public testsupport::StubEndpoint {
- public:
-  struct Request {
-    Bytes wire, plain;
-  };
-  // The answer's code and data for a request as the device reads it; none
-  // for silence.
-  std::function<std::optional<Bytes>(const Bytes&)> script = [](const Bytes&) {
-    return std::nullopt;
-  };
-  std::string from = "10.0.0.5";  // the address the answers come from
-  std::function<void(const Bytes&)> deliver;
-  Device* device = nullptr;
-
-  bool SendTo(std::string_view, uint16_t, const uint8_t* data, size_t n) override {
-    Request r{Bytes(data, data + n), Bytes(data, data + n)};
-    if (r.wire[0] == 0xE9) r.plain = device->Open(r.wire).value_or(Bytes{});
-    {
-      std::lock_guard<std::mutex> g(m_);
-      requests_.push_back(r);
-    }
-    const std::optional<Bytes> answer = script(r.plain);
-    if (!answer) return true;
-    Bytes a = {0xEF, uint8_t(answer->size() + 2), 0x55};
-    a.insert(a.end(), answer->begin(), answer->end());
-    a.push_back(0);
-    deliver(WithCheck(a));
-    return true;
-  }
-  std::vector<Request> Requests() {
-    std::lock_guard<std::mutex> g(m_);
-    return requests_;
-  }
-  void Forget() {
-    std::lock_guard<std::mutex> g(m_);
-    requests_.clear();
-  }
-
- private:
-  std::mutex m_;
-  std::vector<Request> requests_;
-};
-
 // `answer` to a channel command, silence to anything else.
 std::optional<Bytes> Answers(const Bytes& r, Bytes answer) {
   if (r.size() > 3 && r[3] == 0x64 && r[4] == 0x01) return answer;
   return std::nullopt;
 }
 
-class DeviceTest : public LinkFixture {
+class DeviceTest : public SessionFixture {
  protected:
-  ScriptedDevice dev;
-  Device device = AddDevice(3, {1, 0, 5});
-  maintenance::Maintenance session{link};
-
-  DeviceTest() {
-    sender.SetEndpoint(0, &dev);
-    dev.device = &device;
-    dev.deliver = [this](const Bytes& a) { ring->Receive(0, a.data(), a.size(), dev.from, 4001); };
-    session.Shared().timeDivisor = 1000;  // 15 s waits last 15 ms
-    worker->Start();
-  }
-  ~DeviceTest() override {
-    session.Abort();
-    session.Wait();
-    worker->Stop();
-  }
-
-  // Runs `job` to its end: the log lines it produced, and its result.
-  Lines Run(const maintenance::Maintenance::Job& job, bool* ok = nullptr) {
-    std::string error;
-    EXPECT_TRUE(session.Start(3, "тест", job, &error)) << error;
-    Lines log;
-    for (auto end = std::chrono::steady_clock::now() + 10s;
-         std::chrono::steady_clock::now() < end;) {
-      for (const Event& e : session.Events().Drain(50)) {
-        if (e.kind == Event::Kind::kLog) log.push_back(e.text);
-        if (e.kind == Event::Kind::kFinished) {
-          if (ok) *ok = e.ok;
-          return log;
-        }
-      }
-    }
-    ADD_FAILURE() << "the job did not end";
-    return log;
-  }
-
   static maintenance::Maintenance::Job Channels(ChannelMasks m) {
     return [m](maintenance::Exchange& x) { return maintenance::RunChannelTest(x, m); };
   }

@@ -34,19 +34,8 @@ using Bytes = std::vector<uint8_t>;
 const std::string kSmall = ":020000040000FA\r\n:0400000020EF00F0FD\r\n:00000001FF\r\n";
 
 // One record in upper case with its checksum.
-std::string Record(uint16_t address, uint8_t type, const Bytes& data) {
-  Bytes b = {uint8_t(data.size()), uint8_t(address >> 8), uint8_t(address), type};
-  b.insert(b.end(), data.begin(), data.end());
-  unsigned sum = 0;
-  for (uint8_t x : b) sum += x;
-  b.push_back(uint8_t(-sum));
-  std::string s = ":";
-  char h[3];
-  for (uint8_t x : b) {
-    std::snprintf(h, sizeof h, "%02X", x);
-    s += h;
-  }
-  return s;
+std::string Record(uint16_t address, uint8_t type, const std::vector<uint8_t>& data) {
+  return maintenance::HexRecordText(address, type, data);
 }
 
 std::string Text(const Bytes& b) { return std::string(b.begin(), b.end()); }

@@ -14,6 +14,7 @@
 #include <thread>
 #include <vector>
 
+#include "maintenance/intel_hex.h"
 #include "maintenance/actions.h"
 #include "maintenance/session.h"
 #include "tests/device_link_fixture.h"
@@ -26,19 +27,8 @@ using maintenance::Event;
 using Lines = std::vector<std::string>;
 
 // One Intel HEX record with its checksum, digits in upper case.
-std::string Record(uint16_t address, uint8_t type, const Bytes& data) {
-  Bytes b = {uint8_t(data.size()), uint8_t(address >> 8), uint8_t(address), type};
-  b.insert(b.end(), data.begin(), data.end());
-  unsigned sum = 0;
-  for (uint8_t x : b) sum += x;
-  b.push_back(uint8_t(-sum));
-  std::string s = ":";
-  char h[3];
-  for (uint8_t x : b) {
-    std::snprintf(h, sizeof h, "%02X", x);
-    s += h;
-  }
-  return s;
+std::string Record(uint16_t address, uint8_t type, const std::vector<uint8_t>& data) {
+  return maintenance::HexRecordText(address, type, data);
 }
 
 // Data line `i` of the test firmware: 16 bytes, 43 characters.
@@ -334,7 +324,9 @@ TEST_F(MainUpdate, LoaderFaults) {
     const auto sentNow = loader.Sent();
     size_t packets = 0;
     for (size_t k = before; k < sentNow.size(); ++k) packets += IsPacket(sentNow[k]);
-    if (c.eraseSilent == 4) EXPECT_EQ(packets, 0u) << "nothing programmed unerased";
+    if (c.eraseSilent == 4) {
+      EXPECT_EQ(packets, 0u) << "nothing programmed unerased";
+    }
   }
 }
 

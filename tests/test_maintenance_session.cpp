@@ -13,7 +13,7 @@
 
 #include "maintenance/identity.h"
 #include "maintenance/session.h"
-#include "tests/device_link_fixture.h"
+#include "tests/maintenance_fixture.h"
 
 namespace {
 
@@ -21,91 +21,17 @@ using namespace std::chrono_literals;
 using namespace dltest;
 using maintenance::Event;
 
-// A device that answers the server's maintenance requests from a script,
-// synchronously inside the send, as a fast device on loopback would.
-class ScriptedDevice final : public testsupport::StubEndpoint {
- public:
-  // Request code -> the answer's code and data; a missing code stays silent.
-  std::map<uint8_t, Bytes> answers;
-  std::string from = "10.0.0.5";  // the address the answers come from
-  std::function<void(const Bytes&)> deliver;
-  Device* device = nullptr;
-
-  std::mutex m;
-  std::vector<Bytes> requests;  // as the device reads them (decrypted)
-
-  bool SendTo(std::string_view, uint16_t, const uint8_t* data, size_t n) override {
-    Bytes wire(data, data + n);
-    Bytes plain = wire;
-    if (wire[0] == 0xE9) plain = device->Open(wire).value_or(Bytes{});
-    {
-      std::lock_guard<std::mutex> g(m);
-      requests.push_back(plain);
-    }
-    if (plain.size() < 4) return true;
-    const auto it = answers.find(plain[3]);
-    if (it == answers.end()) return true;
-    Bytes a = {0xEF, uint8_t(it->second.size() + 2), 0x55};
-    a.insert(a.end(), it->second.begin(), it->second.end());
-    a.push_back(0);
-    deliver(WithCheck(a));
-    return true;
-  }
-  std::vector<Bytes> Requests() {
-    std::lock_guard<std::mutex> g(m);
-    return requests;
-  }
-};
-
-class Session : public LinkFixture {
- protected:
-  ScriptedDevice dev;
-  Device device = AddDevice(3, {1, 0, 5});
-  maintenance::Maintenance session{link};
-
-  Session() {
-    sender.SetEndpoint(0, &dev);
-    dev.device = &device;
-    dev.deliver = [this](const Bytes& a) { ring->Receive(0, a.data(), a.size(), dev.from, 4001); };
-    // 15 s waits last 15 ms.
-    session.Shared().timeDivisor = 1000;
-    worker->Start();
-  }
-  ~Session() override {
-    session.Abort();
-    session.Wait();
-    worker->Stop();
-  }
-
-  // Runs `job` to its end; the log lines it produced, and its result.
-  std::vector<std::string> Run(const maintenance::Maintenance::Job& job, bool* ok = nullptr) {
-    std::string error;
-    EXPECT_TRUE(session.Start(3, "тест", job, &error)) << error;
-    std::vector<std::string> log;
-    for (auto end = std::chrono::steady_clock::now() + 10s;
-         std::chrono::steady_clock::now() < end;) {
-      for (const Event& e : session.Events().Drain(50)) {
-        if (e.kind == Event::Kind::kLog) log.push_back(e.text);
-        if (e.kind == Event::Kind::kFinished) {
-          if (ok) *ok = e.ok;
-          return log;
-        }
-      }
-    }
-    ADD_FAILURE() << "the job did not end";
-    return log;
-  }
-};
+class Session : public SessionFixture {};
 
 using Lines = std::vector<std::string>;
 
 TEST_F(Session, LoginAcceptedSendsBothTextsPlain) {
-  dev.answers = {{0x01, {0x01}}, {0x02, {0x02}}};
+  dev.AnswerCodes({{0x01, {0x01}}, {0x02, {0x02}}});
   bool ok = false;
   const Lines log = Run([](auto& x) { return maintenance::CheckLogin(x, "oper16charsxxxxx", "пароль"); }, &ok);
   EXPECT_TRUE(ok);
   EXPECT_TRUE(log.empty());
-  const auto r = dev.Requests();
+  const auto r = dev.Plain();
   ASSERT_EQ(r.size(), 2u);
   // 16 characters: L = 19, a telegram of 21 bytes.
   EXPECT_EQ(r[0].size(), 21u);
@@ -136,9 +62,9 @@ TEST_F(Session, LoginOutcomes) {
        3},
   };
   for (const Case& c : cases) {
-    dev.answers = c.answers;
+    dev.AnswerCodes(c.answers);
     dev.from = c.from;
-    dev.requests.clear();
+    dev.Forget();
     bool ok = true;
     EXPECT_EQ(Run([](auto& x) { return maintenance::CheckLogin(x, "user", "pass"); }, &ok), c.log)
         << c.name;
@@ -160,18 +86,18 @@ TEST_F(Session, VersionLines) {
       {{0x15, 1, 3, 2, 4, 0, 3}, "N-версии 87J60->1.2; Ош1", 3},
   };
   for (const Case& c : cases) {
-    dev.answers = {{0x15, c.answer}};
+    dev.AnswerCodes({{0x15, c.answer}});
     bool ok = false;
     EXPECT_EQ(Run([](auto& x) { return maintenance::QueryVersions(x); }, &ok), Lines{c.line});
     EXPECT_TRUE(ok);
     EXPECT_EQ(session.Shared().GlChipKind, c.chip) << c.line;
   }
   // The query itself: 0xFE, L = 3, code 0x15.
-  EXPECT_EQ(dev.Requests().back(), WithCheck({0xFE, 3, 0x55, 0x15, 0}));
+  EXPECT_EQ(dev.Plain().back(), WithCheck({0xFE, 3, 0x55, 0x15, 0}));
 }
 
 TEST_F(Session, CredentialsAndWebInterfaceGoEncryptedWithTheDevicesOwnKey) {
-  dev.answers = {{0x04, {0x04}}, {0x05, {0x05}}, {0x0A, {0x0A}}};
+  dev.AnswerCodes({{0x04, {0x04}}, {0x05, {0x05}}, {0x0A, {0x0A}}});
   bool ok = false;
   EXPECT_EQ(Run([](auto& x) { return maintenance::SendNewCredentials(x, "новый", "secret1"); }, &ok),
             Lines{"Новый \"Password\" принят."});
@@ -184,7 +110,7 @@ TEST_F(Session, CredentialsAndWebInterfaceGoEncryptedWithTheDevicesOwnKey) {
   }
   EXPECT_EQ(Run([](auto& x) { return maintenance::EnableWebInterface(x); }, &ok),
             Lines{"\"WEB-интерфейс\"- включен"});
-  const auto r = dev.Requests();
+  const auto r = dev.Plain();
   ASSERT_EQ(r.size(), 3u) << "every request opened by the device with its key";
   EXPECT_EQ(r[0][3], 0x04);
   EXPECT_EQ(r[1][3], 0x05);
@@ -209,7 +135,7 @@ TEST_F(Session, OneSessionAtATimeAndAnAbortEndsTheWait) {
   EXPECT_FALSE(session.Busy());
   // A stale abort does not end the next job at once.
   session.Shared().timeDivisor = 1000;
-  dev.answers = {{0x15, {0x15, 7, 39}}};
+  dev.AnswerCodes({{0x15, {0x15, 7, 39}}});
   bool ok = false;
   Run([](auto& x) { return maintenance::QueryVersions(x); }, &ok);
   EXPECT_TRUE(ok);
@@ -217,12 +143,12 @@ TEST_F(Session, OneSessionAtATimeAndAnAbortEndsTheWait) {
 
 TEST_F(Session, AbortInThePasswordPhaseSaysSo) {
   session.Shared().timeDivisor = 1;
-  dev.answers = {{0x01, {0x01}}};
+  dev.AnswerCodes({{0x01, {0x01}}});
   std::string error;
   ASSERT_TRUE(session.Start(3, "вход", [](auto& x) { return maintenance::CheckLogin(x, "u", "p"); },
                             &error));
   // Wait until the password is on its way.
-  for (int k = 0; k < 200 && dev.Requests().size() < 2; ++k) std::this_thread::sleep_for(5ms);
+  for (int k = 0; k < 200 && dev.Plain().size() < 2; ++k) std::this_thread::sleep_for(5ms);
   session.Abort();
   session.Wait();
   Lines log;

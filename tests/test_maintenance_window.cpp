@@ -13,114 +13,29 @@
 #include <QTest>
 #include <QTimer>
 
-#include <sys/stat.h>
-
 #include <chrono>
 #include <fstream>
 #include <sstream>
 #include <memory>
 #include <string>
 
-#include "app/server.h"
-#include "maintenance/gui/maintenance_window.h"
-#include "tests/support/child_process.h"
-#include "tests/support/safe_network_ini.h"
-#include "tests/support/sim_output.h"
-#include "tests/support/scripted_asker.h"
-#include "tests/support/socat_pair.h"
+#include "tests/support/maintenance_desk.h"
 
 namespace {
 
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
 
-const std::string kBin = RELAY_BIN_DIR;
-
-class MaintWindow : public ::testing::Test {
+class MaintWindow : public testsupport::MaintenanceDesk {
  protected:
-  testsupport::TempDir dir;
-  std::string ports = dir.File("ports");
-  std::unique_ptr<testsupport::SocatPair> pair;
-  unsigned short port = testsupport::FreeUdpPort();
-  // The devices' own port, apart from other tests' devices that run meanwhile.
-  unsigned short devicePort = testsupport::FreeUdpPort();
-  std::unique_ptr<app::Server> server;
-  std::unique_ptr<ChildProcess> devsim;
-  testsupport::ScriptedAsker asker;
-  testsupport::ScriptedChooser files;
-  std::unique_ptr<maintenance::gui::MaintenanceWindow> window;
-  QTimer frontEnd;
-
-  void SetUp() override {
-    ::mkdir(ports.c_str(), 0755);
-    pair = std::make_unique<testsupport::SocatPair>(ports);
-    testsupport::WriteFile(dir.File("relay-server.ini"),
-                           testsupport::SafeNetworkIni("[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\n"
-                                                       "EditPortServ1=" +
-                                                       std::to_string(port) + "\r\n"));
-    ASSERT_EQ(ChildProcess(kBin + "/devsim", {"--make-ndx", dir.File("relay-server.ndx"),
-                                              "--devices", "1", "--first", "1/0/1", "--port",
-                                              std::to_string(devicePort)})
-                  .Wait(10s),
-              0);
-    app::ServerConfig cfg;
-    cfg.dataDir = dir.Path();
-    cfg.portsDir = ports;
-    cfg.tickMs = 10;  // 15 s waits of the maintenance last 750 ms
-    server = std::make_unique<app::Server>(cfg);
-    std::string error;
-    ASSERT_TRUE(server->Start(&error)) << error;
-    connect();
-    devsim = std::make_unique<ChildProcess>(
-        kBin + "/devsim",
-        std::vector<std::string>{"--server", "127.0.0.1:" + std::to_string(port), "--ndx",
-                                 dir.File("relay-server.ndx"), "--port", std::to_string(devicePort), "--maint",
-                                 "--verbose",
-                                 "--maint-user", "oper", "--maint-password", "secret",
-                                 "--maint-versions", "70.10/41.39", "--maint-eth-out",
-                                 dir.File("eth.out"), "--maint-image-out", dir.File("main.out"),
-                                 "--heartbeat-ms", "500", "--duration-ms", "60000"},
-        /*withStderr=*/true);
-    ASSERT_TRUE(testsupport::DeviceUp(*devsim)) << testsupport::Joined(devsim->Lines());
-    window = std::make_unique<maintenance::gui::MaintenanceWindow>(*server, asker, files);
-    ASSERT_TRUE(window->OpenFor({0, {1, 0, 1}}));
-  }
-  void TearDown() override {
-    if (window) window->close();
-    window.reset();
-    frontEnd.stop();
-    if (server) server->Stop();
-  }
-
-  // The server's front end, as the console's timer runs it.
-  void connect() {
-    QObject::connect(&frontEnd, &QTimer::timeout, [this] { server->FrontEndWork(); });
-    frontEnd.start(5);
+  std::vector<std::string> DeviceArgs() override {
+    return {"--maint-versions", "70.10/41.39", "--maint-eth-out", dir.File("eth.out"),
+            "--maint-image-out", dir.File("main.out")};
   }
 
   template <typename T>
   T* W(const char* name) {
-    T* w = window->findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
-  QString Log() { return W<QPlainTextEdit>("Memo1")->toPlainText(); }
-
-  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      QTest::qWait(10);
-    }
-    return true;
-  }
-
-  void Login(const char* button, const QString& user, const QString& password) {
-    W<QPushButton>(button)->click();
-    ASSERT_TRUE(W<QFrame>("PanelOld")->isVisible());
-    W<QLineEdit>("edtOldUser")->setText(user);
-    W<QLineEdit>("edtOldPassword")->setText(password);
-    W<QPushButton>("OldOk")->click();
+    return MaintenanceDesk::W<T>(window.get(), name);
   }
 
   bool ActionsEnabled() {
@@ -221,7 +136,7 @@ TEST_F(MaintWindow, HoldsTheSessionUntilItClosesAndClosingEndsTheJob) {
   // relayctl is refused while the operator has the device.
   testsupport::WriteFile(dir.File("login"), "oper\nsecret\n");
   QProcess ctl;
-  ctl.start(QString::fromStdString(kBin + "/relayctl"),
+  ctl.start(QString::fromStdString(Bin() + "/relayctl"),
             {"--data-dir", QString::fromStdString(dir.Path()), "maint", "1/0/1", "versions",
              "--credentials", QString::fromStdString(dir.File("login"))});
   ASSERT_TRUE(WaitFor([&] { return ctl.state() == QProcess::NotRunning; }));

@@ -37,6 +37,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/safe_network_ini.h"
 #include "tests/support/sim_output.h"
+#include "tests/support/maintenance_desk.h"
 #include "tests/support/scripted_asker.h"
 #include "tests/support/socat_pair.h"
 
@@ -47,7 +48,6 @@ using maintenance::NetworkBlock;
 using maintenance::NetworkSettings;
 using testsupport::ChildProcess;
 
-const std::string kBin = RELAY_BIN_DIR;
 
 // What the device holds: server 1 on, SIM 1 with its APN, programming access on.
 NetworkSettings DeviceSettings() {
@@ -108,98 +108,19 @@ void Type(QWidget* w, const QString& text) {
   }
 }
 
-// The server in this process with one devsim device that answers
-// maintenance, and the maintenance window opened for it.
-class MaintenanceDesk : public ::testing::Test {
- protected:
-  testsupport::TempDir dir;
-  std::string ports = dir.File("ports");
-  std::unique_ptr<testsupport::SocatPair> pair;
-  unsigned short port = testsupport::FreeUdpPort();
-  // The devices' own port, apart from other tests' devices that run meanwhile.
-  unsigned short devicePort = testsupport::FreeUdpPort();
-  std::unique_ptr<app::Server> server;
-  std::unique_ptr<ChildProcess> devsim;
-  testsupport::ScriptedAsker asker;
-  testsupport::ScriptedChooser files;
-  std::unique_ptr<maintenance::gui::MaintenanceWindow> window;
-  QTimer frontEnd;
-
-  void SetUp() override {
-    ::mkdir(ports.c_str(), 0755);
-    pair = std::make_unique<testsupport::SocatPair>(ports);
-    testsupport::WriteFile(dir.File("relay-server.ini"),
-                           testsupport::SafeNetworkIni("[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\n"
-                                                       "EditPortServ1=" +
-                                                       std::to_string(port) + "\r\n"));
-    ASSERT_EQ(ChildProcess(kBin + "/devsim", {"--make-ndx", dir.File("relay-server.ndx"),
-                                              "--devices", "1", "--first", "1/0/1", "--port",
-                                              std::to_string(devicePort)})
-                  .Wait(10s),
-              0);
-    ASSERT_NO_FATAL_FAILURE(WriteDat(dir.File("device.dat"), DeviceSettings()));
-    app::ServerConfig cfg;
-    cfg.dataDir = dir.Path();
-    cfg.portsDir = ports;
-    cfg.tickMs = 10;  // the maintenance waits last a twentieth
-    server = std::make_unique<app::Server>(cfg);
-    std::string error;
-    ASSERT_TRUE(server->Start(&error)) << error;
-    QObject::connect(&frontEnd, &QTimer::timeout, [this] { server->FrontEndWork(); });
-    frontEnd.start(5);
-    devsim = std::make_unique<ChildProcess>(
-        kBin + "/devsim",
-        std::vector<std::string>{"--server", "127.0.0.1:" + std::to_string(port), "--ndx",
-                                 dir.File("relay-server.ndx"), "--port", std::to_string(devicePort), "--maint",
-                                 "--verbose",
-                                 "--maint-user", "oper", "--maint-password", "secret",
-                                 "--maint-versions", "70.10/41.39", "--maint-net-file",
-                                 dir.File("device.dat"), "--maint-net-out",
-                                 dir.File("written.dat"), "--heartbeat-ms", "500",
-                                 "--duration-ms", "60000"},
-        /*withStderr=*/true);
-    ASSERT_TRUE(testsupport::DeviceUp(*devsim)) << testsupport::Joined(devsim->Lines());
-    window = std::make_unique<maintenance::gui::MaintenanceWindow>(*server, asker, files);
-    ASSERT_TRUE(window->OpenFor({0, {1, 0, 1}}));
-  }
-  void TearDown() override {
-    if (window) window->close();
-    window.reset();
-    frontEnd.stop();
-    if (server) server->Stop();
-  }
-
-  template <typename T>
-  T* W(QWidget* root, const char* name) {
-    T* w = root->findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
-  QString Log() { return W<QPlainTextEdit>(window.get(), "Memo1")->toPlainText(); }
-
-  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      QTest::qWait(10);
-    }
-    return true;
-  }
-  bool JobEnds() { return WaitFor([&] { return !window->JobRunning(); }); }
-
-  void Login(const char* button) {
-    W<QPushButton>(window.get(), button)->click();
-    W<QLineEdit>(window.get(), "edtOldUser")->setText("oper");
-    W<QLineEdit>(window.get(), "edtOldPassword")->setText("secret");
-    W<QPushButton>(window.get(), "OldOk")->click();
-  }
-};
+using testsupport::MaintenanceDesk;
 
 // ---- "Сетевые настройки прибора." -------------------------------------------
 
 class NetworkWindow : public MaintenanceDesk {
  protected:
   QMainWindow* net = nullptr;
+
+  void Prepare() override { ASSERT_NO_FATAL_FAILURE(WriteDat(dir.File("device.dat"), DeviceSettings())); }
+  std::vector<std::string> DeviceArgs() override {
+    return {"--maint-versions", "70.10/41.39", "--maint-net-file", dir.File("device.dat"),
+            "--maint-net-out", dir.File("written.dat")};
+  }
 
   void SetUp() override {
     ASSERT_NO_FATAL_FAILURE(MaintenanceDesk::SetUp());

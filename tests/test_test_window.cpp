@@ -30,6 +30,7 @@
 #include "tests/support/child_process.h"
 #include "tests/support/safe_network_ini.h"
 #include "tests/support/sim_output.h"
+#include "tests/support/maintenance_desk.h"
 #include "tests/support/scripted_asker.h"
 #include "tests/support/socat_pair.h"
 
@@ -38,81 +39,30 @@ namespace {
 using namespace std::chrono_literals;
 using testsupport::ChildProcess;
 
-const std::string kBin = RELAY_BIN_DIR;
 
 const char* const kChannels[12] = {"CheckBox1", "CheckBox2",  "CheckBox3",  "CheckBox4",
                                    "CheckBox5", "CheckBox6",  "CheckBox7",  "CheckBox8",
                                    "CheckBox9", "CheckBox10", "CheckBox11", "CheckBox12"};
 
-class TestWindowFixture : public ::testing::Test {
+class TestWindowFixture : public testsupport::MaintenanceDesk {
  protected:
-  testsupport::TempDir dir;
-  std::string ports = dir.File("ports");
-  std::unique_ptr<testsupport::SocatPair> pair;
-  unsigned short port = testsupport::FreeUdpPort();
-  // The devices' own port, apart from other tests' devices that run meanwhile.
-  unsigned short devicePort = testsupport::FreeUdpPort();
-  std::unique_ptr<app::Server> server;
-  std::unique_ptr<ChildProcess> devsim;
-  testsupport::ScriptedAsker asker;
-  testsupport::ScriptedChooser files;
-  std::unique_ptr<maintenance::gui::MaintenanceWindow> window;
   QWidget* test = nullptr;  // "Тест", once the login let it open
-  QTimer frontEnd;
 
   virtual std::vector<std::string> DeviceFaults() { return {}; }
+  std::vector<std::string> DeviceArgs() override { return DeviceFaults(); }
+  // "Тест" is there in debug mode only.
+  void BeforeWindow() override { server->Settings().GlOtladka = true; }
 
   void SetUp() override {
-    ::mkdir(ports.c_str(), 0755);
-    pair = std::make_unique<testsupport::SocatPair>(ports);
-    testsupport::WriteFile(dir.File("relay-server.ini"),
-                           testsupport::SafeNetworkIni("[Form1]\r\nIpAdrrServ_1=127.0.0.1\r\n"
-                                                       "EditPortServ1=" +
-                                                       std::to_string(port) + "\r\n"));
-    ASSERT_EQ(ChildProcess(kBin + "/devsim", {"--make-ndx", dir.File("relay-server.ndx"),
-                                              "--devices", "1", "--first", "1/0/1", "--port",
-                                              std::to_string(devicePort)})
-                  .Wait(10s),
-              0);
-    app::ServerConfig cfg;
-    cfg.dataDir = dir.Path();
-    cfg.portsDir = ports;
-    cfg.tickMs = 10;  // 15 s waits of the maintenance last 750 ms
-    server = std::make_unique<app::Server>(cfg);
-    std::string error;
-    ASSERT_TRUE(server->Start(&error)) << error;
-    QObject::connect(&frontEnd, &QTimer::timeout, [this] { server->FrontEndWork(); });
-    frontEnd.start(5);
-    std::vector<std::string> args = {"--server", "127.0.0.1:" + std::to_string(port), "--ndx",
-                                     dir.File("relay-server.ndx"), "--port", std::to_string(devicePort), "--maint",
-                                     "--maint-user", "oper", "--maint-password", "secret",
-                                     "--heartbeat-ms", "500", "--duration-ms", "60000",
-                                     "--verbose"};
-    for (const std::string& f : DeviceFaults()) args.push_back(f);
-    devsim = std::make_unique<ChildProcess>(kBin + "/devsim", args, /*withStderr=*/true);
-    ASSERT_TRUE(testsupport::DeviceUp(*devsim)) << testsupport::Joined(devsim->Lines());
-    // "Тест" is there in debug mode only.
-    server->Settings().GlOtladka = true;
-    window = std::make_unique<maintenance::gui::MaintenanceWindow>(*server, asker, files);
-    ASSERT_TRUE(window->OpenFor({0, {1, 0, 1}}));
+    ASSERT_NO_FATAL_FAILURE(MaintenanceDesk::SetUp());
     ASSERT_NO_FATAL_FAILURE(OpenTest());
-  }
-  void TearDown() override {
-    if (window) window->close();
-    window.reset();
-    frontEnd.stop();
-    if (server) server->Stop();
   }
 
   // "Тест" of the maintenance window, the login, and the test window.
   void OpenTest() {
     auto* button = window->findChild<QPushButton*>("Test");
     ASSERT_TRUE(button && button->isVisible());
-    button->click();
-    EXPECT_FALSE(button->isEnabled());
-    window->findChild<QLineEdit*>("edtOldUser")->setText("oper");
-    window->findChild<QLineEdit*>("edtOldPassword")->setText("secret");
-    window->findChild<QPushButton*>("OldOk")->click();
+    Login("Test");
     test = window->findChild<QWidget*>("TTestUO");
     ASSERT_NE(test, nullptr);
     ASSERT_TRUE(WaitFor([&] { return test->isVisible(); })) << Log().toStdString();
@@ -121,19 +71,7 @@ class TestWindowFixture : public ::testing::Test {
 
   template <typename T>
   T* W(const char* name) {
-    T* w = test->findChild<T*>(name);
-    EXPECT_NE(w, nullptr) << name;
-    return w;
-  }
-  QString Log() { return window->findChild<QPlainTextEdit*>("Memo1")->toPlainText(); }
-
-  bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = 10s) {
-    const auto end = std::chrono::steady_clock::now() + limit;
-    while (!done()) {
-      if (std::chrono::steady_clock::now() > end) return false;
-      QTest::qWait(10);
-    }
-    return true;
+    return MaintenanceDesk::W<T>(test, name);
   }
 
   // Clicks a command and waits until the session has ended it.

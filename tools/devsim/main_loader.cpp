@@ -5,6 +5,8 @@
 #include <fstream>
 
 #include "devlink/crc8.h"
+#include "maintenance/intel_hex.h"
+#include "tools/devsim/maintained.h"
 
 namespace devsim {
 
@@ -13,12 +15,8 @@ namespace {
 constexpr uint8_t kEraseAnswer = 0x12;
 constexpr uint8_t kPacketAnswer = 0x13;
 
-std::vector<uint8_t> Answer(uint8_t code, std::vector<uint8_t> data = {}) {
-  std::vector<uint8_t> t = {0xEF, uint8_t(data.size() + 3), 0x55, code};
-  t.insert(t.end(), data.begin(), data.end());
-  t.push_back(0);
-  devlink::SetCheckByte(t.data());
-  return t;
+std::vector<uint8_t> Answer(uint8_t code, const std::vector<uint8_t>& data = {}) {
+  return MaintenanceAnswer(code, data);
 }
 
 int Hex(char c) {
@@ -60,19 +58,8 @@ bool ReadLines(std::string_view t, std::vector<Line>* lines, size_t* bad) {
   return !lines->empty();
 }
 
-std::string Record(uint16_t offset, uint8_t type, const std::vector<uint8_t>& data) {
-  std::vector<uint8_t> b = {uint8_t(data.size()), uint8_t(offset >> 8), uint8_t(offset), type};
-  b.insert(b.end(), data.begin(), data.end());
-  unsigned sum = 0;
-  for (uint8_t x : b) sum += x;
-  b.push_back(uint8_t(-sum));
-  std::string s = ":";
-  char h[3];
-  for (uint8_t x : b) {
-    std::snprintf(h, sizeof h, "%02X", x);
-    s += h;
-  }
-  return s + "\r\n";
+std::string Record(uint16_t address, uint8_t type, const std::vector<uint8_t>& data) {
+  return maintenance::HexRecordText(address, type, data) + "\r\n";
 }
 
 // The image as Intel HEX: records of up to 16 contiguous bytes, an extended

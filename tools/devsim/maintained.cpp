@@ -14,14 +14,7 @@ namespace devsim {
 namespace {
 
 std::vector<uint8_t> Answer(uint8_t code, const std::vector<uint8_t>& data = {}) {
-  std::vector<uint8_t> t(data.size() + 5, 0);
-  t[0] = 0xEF;
-  t[1] = uint8_t(data.size() + 3);
-  t[2] = 0x55;
-  t[3] = code;
-  std::copy(data.begin(), data.end(), t.begin() + 4);
-  devlink::SetCheckByte(t.data());
-  return t;
+  return MaintenanceAnswer(code, data);
 }
 
 template <size_t N>
@@ -46,6 +39,17 @@ MaintainedDevice::MaintainedDevice(MaintProfile p, std::string* error) : p_(std:
     return;
   }
   std::copy_n(bytes.begin(), net_.size(), net_.begin());
+}
+
+std::vector<uint8_t> MaintenanceAnswer(uint8_t code, const std::vector<uint8_t>& data) {
+  std::vector<uint8_t> t(data.size() + 5, 0);
+  t[0] = 0xEF;
+  t[1] = uint8_t(data.size() + 3);
+  t[2] = 0x55;
+  t[3] = code;
+  std::copy(data.begin(), data.end(), t.begin() + 4);
+  devlink::SetCheckByte(t.data());
+  return t;
 }
 
 bool MaintainedDevice::IsRequest(const uint8_t* t) {

@@ -36,6 +36,9 @@ struct MaintProfile {
   bool testSilent = false;  // the channel test commands go unanswered
 };
 
+// A plain maintenance answer: 0xEF, L, 0x55, the code, the data, check byte.
+std::vector<uint8_t> MaintenanceAnswer(uint8_t code, const std::vector<uint8_t>& data = {});
+
 class MaintainedDevice {
  public:
   // Loads the profile's settings file; a file that cannot be read leaves

@@ -157,7 +157,8 @@ int Connect(const std::string& dir, const std::string& path, int* status) {
 int RunBatch(relayctl::Command& c, const std::string& dir, const std::string& path) {
   std::vector<relayctl::BatchResult> results;
   for (const std::string& device : c.batchDevices) {
-    relayctl::BatchResult r{device};
+    relayctl::BatchResult r;
+    r.device = device;
     const auto t0 = std::chrono::steady_clock::now();
     int status = kDone;
     const int fd = Connect(dir, path, &status);
