@@ -189,15 +189,20 @@ class SaveJob : public ControlJob {
 // the settings image when the job read one.
 class MaintJob : public ControlJob {
  public:
-  MaintJob(maintenance::EventQueue& events, std::shared_ptr<maintenance::DeviceSettings> read)
-      : events_(events), read_(std::move(read)) {}
+  MaintJob(maintenance::Maintenance& session, std::shared_ptr<maintenance::DeviceSettings> read)
+      : session_(session), events_(session.Queue()), read_(std::move(read)) {}
+  // A client that went away ends its job: nobody would see it go on.
+  ~MaintJob() override {
+    if (!ended_) session_.Abort();
+  }
   bool Continue(std::string& out) override {
-    for (const maintenance::Event& e : events_.Drain(0)) {
+    for (const maintenance::Event& e : events_->Drain(0)) {
       if (e.kind == maintenance::Event::Kind::kLog) out += Dump({{"line", e.text}});
       if (e.kind == maintenance::Event::Kind::kFinished) {
         json done = {{"done", true}, {"ok", e.ok}};
         if (read_ && read_->mainRead) done["image"] = maintenance::ImageToHex(read_->main);
         out += Dump(done);
+        ended_ = true;
         return false;
       }
     }
@@ -205,8 +210,10 @@ class MaintJob : public ControlJob {
   }
 
  private:
-  maintenance::EventQueue& events_;
+  maintenance::Maintenance& session_;
+  std::shared_ptr<maintenance::EventQueue> events_;
   std::shared_ptr<maintenance::DeviceSettings> read_;
+  bool ended_ = false;
 };
 
 // The kernel's default route, and the interface whose gateway carries it.
@@ -561,7 +568,7 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
     const auto w = r.verb == "messages" ? console::Window::Message : console::Window::Traffic;
     return std::make_unique<FollowJob>(server_.Sink().History(), w, followFrom);
   }
-  if (maintStarted) return std::make_unique<MaintJob>(server_.Maint().Events(), maintRead);
+  if (maintStarted) return std::make_unique<MaintJob>(server_.Maint(), maintRead);
   return nullptr;
 }
 

@@ -220,7 +220,7 @@ bool Server::OpenMaintenance(const DeviceRef& d, std::string* error) {
     return false;
   }
   if (maintenance_->Busy()) {
-    *error = "идёт обслуживание по команде relayctl: дождитесь его конца";
+    *error = "обслуживание прибора ещё идёт: дождитесь его конца";
     return false;
   }
   {
@@ -249,6 +249,14 @@ bool Server::StartWindowMaintenance(const std::string& what, maintenance::Mainte
   if (!GlMaintOpen) {
     *error = "окно \"Удаленное обслуживание\" не открыто";
     return false;
+  }
+  {
+    // The registration may have been deleted or replaced while the window was open.
+    std::lock_guard<std::mutex> lock(link_->Lock);
+    if (!Holds(maintDevice_)) {
+      *error = "прибор " + devlink::NumberText(maintDevice_.number) + " больше не зарегистрирован";
+      return false;
+    }
   }
   return maintenance_->Start(maintDevice_.index, what, std::move(job), error);
 }

@@ -44,6 +44,8 @@ Maintenance::Job NetworkWriteJob(Credentials login, NetworkBlock image,
                                  std::shared_ptr<DeviceSettings> out) {
   return WithLogin(std::move(login), [image, out = std::move(out)](Exchange& x) {
     if (!EnableWebInterface(x) || !ReadNetworkSettings(x, *out)) return false;
+    // A read that ended in an abort (no version answer) writes nothing.
+    if (x.Aborted()) return false;
     // A file made from another device must not give this one its MAC address.
     LoadSettingsImage(image, out->main);
     return WriteNetworkSettings(x, *out);

@@ -106,27 +106,29 @@ void ReadSms(Exchange& x, DeviceSettings& s) {
   x.Status(Line::kSms1, "Ошибка считывания.", Colour::kFailed);
 }
 
-void WriteNtp(Exchange& x, const DeviceSettings& s) {
+bool WriteNtp(Exchange& x, const DeviceSettings& s) {
   x.Operation(10, 0);
   const NtpBlock block = BuildNtpWriteRequest(s.ntp);
   for (int attempt = 1; attempt <= 2; ++attempt) {
     x.Operation(10, attempt);
     const bool answered = x.Request(block, kWriteNtpCode, 8000);
-    if (x.Aborted()) return;
+    if (x.Aborted()) return false;
     if (!answered) {
       x.Log(console::Format("При записи SMS настр. NTP нет ответа N-%d", attempt));
       continue;
     }
-    if (CheckNtpWriteAnswer(x.Answer()) == AnswerCheck::kAccepted)
+    if (CheckNtpWriteAnswer(x.Answer()) == AnswerCheck::kAccepted) {
       x.Log("Настройки \"SMS сервис NTP+Запр.Баланса\" успешно записаны.\"");
-    else
-      x.Log("Ответ:Не верный формат ответа на запись \"SMS сервис NTP+Запр.Баланса\".");
-    return;
+      return true;
+    }
+    x.Log("Ответ:Не верный формат ответа на запись \"SMS сервис NTP+Запр.Баланса\".");
+    return false;
   }
   x.Log("Попытки соединения прерваны");
+  return false;
 }
 
-void WriteSms(Exchange& x, const DeviceSettings& s) {
+bool WriteSms(Exchange& x, const DeviceSettings& s) {
   x.Status(Line::kSms1, "", Colour::kPlain);
   x.Status(Line::kSms2, "", Colour::kPlain);
   x.Operation(10, 0);
@@ -134,24 +136,24 @@ void WriteSms(Exchange& x, const DeviceSettings& s) {
   for (int attempt = 1; attempt <= 3; ++attempt) {
     x.Operation(10, attempt);
     const bool answered = x.Request(block, kWriteSmsCode, 8000);
-    if (x.Aborted()) return;
+    if (x.Aborted()) return false;
     if (!answered) {
       x.Log(console::Format("При записи SMS настр. нет ответа N-%d", attempt));
       continue;
     }
     if (CheckSmsWriteAnswer(x.Answer()) != AnswerCheck::kAccepted) {
       x.Log("Ответ:Не верный формат ответа на запись \"SMS сервис\".");
-      return;
+      return false;
     }
     x.Log("Настройки \"SMS сервис\" успешно записаны.\"");
     x.Status(Line::kSms1, "Успешно записано.", Colour::kDone);
     // An NTP block never read would overwrite the device's with zeros.
-    if (s.ntpRead) WriteNtp(x, s);
-    return;
+    return !s.ntpRead || WriteNtp(x, s);
   }
   x.Log("Попытки соединения прерваны");
   x.Status(Line::kSms1, "Ошибка записи.", Colour::kFailed);
   x.Status(Line::kMain, "Ош.SMS", Colour::kFailed, true);
+  return false;
 }
 
 }  // namespace
@@ -211,8 +213,8 @@ bool WriteNetworkSettings(Exchange& x, DeviceSettings& s) {
       case AnswerCheck::kAccepted:
         x.Log("Сетев. настр.записаны.");
         x.Status(Line::kMain, "Успешно записано.", Colour::kDone);
-        if (s.smsRead) WriteSms(x, s);
-        return true;
+        // The SMS and NTP blocks that were read go back too; theirs is the result.
+        return !s.smsRead || WriteSms(x, s);
       case AnswerCheck::kOtherCode:
         x.Log("\"Сетев.настр.\"- Отказано в доступе(Требуется включить \"Удаленный доступ\".)");
         x.Status(Line::kMain, "Отказано в доступе!", Colour::kFailed);

@@ -23,8 +23,8 @@ struct DeviceSettings {
 bool ReadNetworkSettings(Exchange& x, DeviceSettings& s);
 
 // The main block (`s.main`, laid out as read), then the SMS block when it was
-// read, then the NTP block when it was read. True when the main block was
-// written.
+// read, then the NTP block when it was read. True when every block that was
+// to go was written.
 bool WriteNetworkSettings(Exchange& x, DeviceSettings& s);
 
 // Three reset commands, no answer awaited.

@@ -22,20 +22,25 @@ bool Maintenance::Start(uint16_t index, const std::string& what, Job job, std::s
   busy_ = true;
   what_ = what;
   device_ = index;
-  events_.Clear();
+  events_ = std::make_shared<EventQueue>();
   state_.GlAbort = false;
   link_.handoff.GlWaitCode = 0;
   link_.handoff.GlNumStruct = index;
-  worker_ = std::thread([this, job = std::move(job)] {
-    Exchange x(link_, state_, events_);
+  worker_ = std::thread([this, job = std::move(job), events = events_] {
+    Exchange x(link_, state_, *events);
     const bool ok = job(x);
     // The end is told and the session freed in one step: a next job's start
-    // can neither be refused after the end was seen nor lose this end.
+    // cannot be refused after the end was seen.
     std::lock_guard<std::mutex> g(m_);
-    events_.Push({Event::Kind::kFinished, "", 0, 0, ok});
+    events->Push({Event::Kind::kFinished, "", 0, 0, ok});
     busy_ = false;
   });
   return true;
+}
+
+std::shared_ptr<EventQueue> Maintenance::Queue() {
+  std::lock_guard<std::mutex> g(m_);
+  return events_;
 }
 
 void Maintenance::Abort() {

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -28,8 +29,8 @@ class Maintenance {
   Maintenance& operator=(const Maintenance&) = delete;
 
   // Selects the device at client index `index` and runs `job` on the
-  // session's worker; its events start afresh. A stale abort is cleared
-  // first. False, with the reason, while another job runs.
+  // session's worker; its events go to a queue of its own. A stale abort is
+  // cleared first. False, with the reason, while another job runs.
   bool Start(uint16_t index, const std::string& what, Job job, std::string* error);
   bool Busy() const { return busy_.load(); }
   // "Прервать": the running exchange ends at its next wait.
@@ -37,13 +38,15 @@ class Maintenance {
   // Waits until no job runs (tests, shutdown).
   void Wait();
 
-  EventQueue& Events() { return events_; }
+  // The events of the latest job; a watcher keeps the queue of its own job.
+  EventQueue& Events() { return *Queue(); }
+  std::shared_ptr<EventQueue> Queue();
   State& Shared() { return state_; }
 
  private:
   devlink::DeviceLink& link_;
   State state_;
-  EventQueue events_;
+  std::shared_ptr<EventQueue> events_ = std::make_shared<EventQueue>();
   std::mutex m_;  // serialises Start and the end of a job
   std::atomic<bool> busy_{false};
   std::string what_;

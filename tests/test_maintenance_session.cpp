@@ -4,6 +4,7 @@
 // at a time, and the abort.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <functional>
 #include <map>
@@ -12,6 +13,8 @@
 #include <vector>
 
 #include "maintenance/identity.h"
+#include "maintenance/settings_telegrams.h"
+#include "maintenance/actions.h"
 #include "maintenance/session.h"
 #include "tests/maintenance_fixture.h"
 
@@ -155,6 +158,48 @@ TEST_F(Session, AbortInThePasswordPhaseSaysSo) {
   for (const Event& e : session.Events().Drain(0))
     if (e.kind == Event::Kind::kLog) log.push_back(e.text);
   EXPECT_EQ(log, Lines{"Выполнение прервано"});
+}
+
+// The answer's code and data of a whole answer telegram (without 0xEF, L,
+// 0x55 and the check byte), as the scripted device takes them.
+template <size_t N>
+Bytes Body(const std::array<uint8_t, N>& t) {
+  return Bytes(t.begin() + 3, t.begin() + t[1] + 1);
+}
+
+// A network settings write is a success only when every block that was to go
+// went; a read that ended in an abort writes nothing.
+TEST_F(Session, NetworkSettingsWriteTellsTheWholeResult) {
+  std::map<uint8_t, Bytes> answers = {
+      {0x01, {0x01}},
+      {0x02, {0x02}},
+      {0x0A, {0x0A}},
+      {0x15, {0x15, 70, 41, 10, 39, 0, 0}},
+      {0x0B, Body(maintenance::BuildNetworkReadAnswer({}))},
+      {0xF7, Body(maintenance::BuildSmsReadAnswer({}))},
+      {0x24, {0x24}},  // NTP not switched on: never written
+      {0x0C, {0x0C}},
+  };
+  // The SMS block's write is never acknowledged.
+  dev.AnswerCodes(answers);
+  auto settings = std::make_shared<maintenance::DeviceSettings>();
+  bool ok = true;
+  const Lines log = Run(maintenance::NetworkWriteJob({"u", "p"}, {}, settings), &ok);
+  EXPECT_FALSE(ok) << "the SMS block did not go";
+  EXPECT_NE(std::find(log.begin(), log.end(), "Сетев. настр.записаны."), log.end());
+  EXPECT_EQ(log.back(), "Попытки соединения прерваны");
+  answers[0xF8] = {0xF8};
+  dev.AnswerCodes(answers);
+  Run(maintenance::NetworkWriteJob({"u", "p"}, {}, settings), &ok);
+  EXPECT_TRUE(ok);
+
+  // No version answer in the SMS read: the read aborts, nothing is written.
+  answers.erase(0x15);
+  dev.AnswerCodes(answers);
+  dev.Forget();
+  Run(maintenance::NetworkWriteJob({"u", "p"}, {}, settings), &ok);
+  EXPECT_FALSE(ok);
+  for (const Bytes& r : dev.Plain()) EXPECT_NE(r[3], 0x0C) << "no write after an aborted read";
 }
 
 }  // namespace

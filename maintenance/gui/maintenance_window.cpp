@@ -175,6 +175,10 @@ MaintenanceWindow::MaintenanceWindow(app::Server& server, console::gui::Asker& a
   connect(BitBtn4, &QPushButton::clicked, this, [this] { AskLogin(Pending::kVersions); });
   connect(NetNastrButton, &QPushButton::clicked, this, [this] { AskLogin(Pending::kNetwork); });
   connect(Test, &QPushButton::clicked, this, [this] {
+    if (JobRunning()) {
+      Log("Выполняется другая операция.");
+      return;
+    }
     pending_ = Pending::kTest;
     Test->setEnabled(false);
     ShowPanel(PanelOld);
@@ -230,6 +234,7 @@ bool MaintenanceWindow::OpenFor(const console::DeviceRef& d) {
       console::Format("%d/%d/%d", d.number.n1, d.number.n2, d.number.n3)));
   for (QLineEdit* e : {edtOldUser, edtOldPassword, edtNewUser, edtNewPassword}) e->clear();
   for (QFrame* p : {PanelOld, PanelNew, ViborMicr}) p->hide();
+  BitBtn9->hide();
   Test->setVisible(server_.Settings().GlOtladka);
   Test->setEnabled(true);
   Label2->setText(QString::fromStdString(console::Format(
@@ -276,6 +281,10 @@ void MaintenanceWindow::EnableActions(bool on) {
 void MaintenanceWindow::EnableTest(bool on) { Test->setEnabled(on); }
 
 void MaintenanceWindow::AskLogin(Pending action) {
+  if (JobRunning()) {
+    Log("Выполняется другая операция.");
+    return;
+  }
   pending_ = action;
   EnableActions(false);
   ShowPanel(PanelOld);
@@ -302,12 +311,13 @@ void MaintenanceWindow::OnLoginOk() {
 }
 
 void MaintenanceWindow::RunPending() {
-  const auto afterLogin = [this](bool ok) {
+  // The action as it was when the login started.
+  const auto afterLogin = [this, action = pending_](bool ok) {
     if (!ok) {
       EnableActions(true);
       return;
     }
-    switch (pending_) {
+    switch (action) {
       case Pending::kCredentials:
         ShowPanel(PanelNew);
         edtNewUser->setFocus();
@@ -377,12 +387,14 @@ void MaintenanceWindow::OnNewOk() {
   SetOperation(10, 0);
   const Credentials fresh{edtNewUser->text().toStdString(), edtNewPassword->text().toStdString()};
   PanelNew->hide();
-  Run("смена пароля",
-      [fresh](Exchange& x) { return SendNewCredentials(x, fresh.user, fresh.password); },
-      [this](bool) {
-        // "Запрос N-версии" stays off until another path enables it.
-        for (QPushButton* b : {btnLoad, btnPassw, NetNastrButton}) b->setEnabled(true);
-      });
+  // "Запрос N-версии" stays off until another path enables it.
+  const auto enable = [this](bool) {
+    for (QPushButton* b : {btnLoad, btnPassw, NetNastrButton}) b->setEnabled(true);
+  };
+  if (!Run("смена пароля",
+           [fresh](Exchange& x) { return SendNewCredentials(x, fresh.user, fresh.password); },
+           enable))
+    enable(false);
 }
 
 void MaintenanceWindow::OnNewCancel() {
