@@ -46,8 +46,8 @@ NetworkBlock HandMadeNetworkImage() {
   Append(b, {192, 168, 1, 10});    // device
   Append(b, {255, 255, 255, 0});   // mask
   Append(b, {192, 168, 1, 1});     // gateway
-  Append(b, {8, 8, 8, 8});         // DNS
-  Append(b, {8, 8, 4, 4});         // second DNS
+  Append(b, {192, 0, 2, 53});      // DNS
+  Append(b, {192, 0, 2, 54});      // second DNS
   Append(b, {203, 0, 113, 5});     // server 1
   Append(b, {203, 0, 113, 6});     // server 2
   Append(b, {198, 51, 100, 7});    // server 1(3)
@@ -86,8 +86,8 @@ NetworkFields HandMadeNetworkFields() {
   f.Edit3 = "5000";
   f.Edit4 = "192.168.1.1";
   f.Edit5 = "255.255.255.0";
-  f.Edit6 = "8.8.8.8";
-  f.Edit7 = "8.8.4.4";
+  f.Edit6 = "192.0.2.53";
+  f.Edit7 = "192.0.2.54";
   f.CheckBox6 = f.CheckBox7 = f.CheckBoxPriorSIM1 = true;
   f.Edit14 = "internet.mts.ru";
   return f;
@@ -433,7 +433,7 @@ INSTANTIATE_TEST_SUITE_P(
         Refusal{"Edit5", "255..255.0", "Поле \"Маска подсети\": адрес не полный."},
         Refusal{"Edit4", "", "Поле \"Шлюз\": адрес не задан."},
         Refusal{"Edit6", "1.2.3.4.5", "Поле \"Основная DNS\": адрес задан неверно."},
-        Refusal{"Edit7", "8.8.4.x", "Поле \"Дополнит. DNS\": адрес задан неверно."},
+        Refusal{"Edit7", "192.0.2.x", "Поле \"Дополнит. DNS\": адрес задан неверно."},
         Refusal{"Edit8", "203.0.113.256", "Поле \"IP - Сервер 1\": часть адреса больше 255."},
         Refusal{"Edit21", "198.51.100.", "Поле \"IP - Сервер 2(4)\": адрес не полный."},
         Refusal{"Edit3", "", "Поле \"Порт прибора\": порт не задан."},
