@@ -428,7 +428,9 @@ void MaintenanceWindow::ChooseFile(QLineEdit* field) {
 }
 
 void MaintenanceWindow::SaveGeometry() {
-  server_.SetWindowGeometry(kSection, {x(), y(), width(), height()});
+  // The inner geometry, as setGeometry takes it back: no creep by the frame.
+  const QRect g = geometry();
+  server_.SetWindowGeometry(kSection, {g.x(), g.y(), g.width(), g.height()});
   server_.SetWindowText(kSection, "edtLocalFile", edtLocalFile->text().toStdString());
   server_.SetWindowText(kSection, "edtLocalFile2", edtLocalFile2->text().toStdString());
 }
