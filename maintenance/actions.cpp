@@ -7,6 +7,7 @@
 #include "maintenance/identity.h"
 #include "maintenance/intel_hex.h"
 #include "maintenance/main_update.h"
+#include "maintenance/settings_fields.h"
 #include "maintenance/settings_file.h"
 
 namespace maintenance {
@@ -48,6 +49,12 @@ Maintenance::Job NetworkWriteJob(Credentials login, NetworkBlock image,
     if (x.Aborted()) return false;
     // A file made from another device must not give this one its MAC address.
     LoadSettingsImage(image, out->main);
+    // The file's values pass the checks the window's fields pass.
+    NetworkSettings checked = DecodeNetworkSettings(out->main);
+    if (const auto bad = FromFields(ToFields(checked), checked)) {
+      x.Log(bad->message);
+      return false;
+    }
     return WriteNetworkSettings(x, *out);
   });
 }

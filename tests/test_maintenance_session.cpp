@@ -183,21 +183,33 @@ TEST_F(Session, NetworkSettingsWriteTellsTheWholeResult) {
   // The SMS block's write is never acknowledged.
   dev.AnswerCodes(answers);
   auto settings = std::make_shared<maintenance::DeviceSettings>();
+  maintenance::NetworkBlock file{};  // every server off, the device on port 4880
+  file[maintenance::net::kDevicePort] = file[maintenance::net::kDevicePort + 1] = 0x13;
   bool ok = true;
-  const Lines log = Run(maintenance::NetworkWriteJob({"u", "p"}, {}, settings), &ok);
+  const Lines log = Run(maintenance::NetworkWriteJob({"u", "p"}, file, settings), &ok);
   EXPECT_FALSE(ok) << "the SMS block did not go";
   EXPECT_NE(std::find(log.begin(), log.end(), "Сетев. настр.записаны."), log.end());
   EXPECT_EQ(log.back(), "Попытки соединения прерваны");
   answers[0xF8] = {0xF8};
   dev.AnswerCodes(answers);
-  Run(maintenance::NetworkWriteJob({"u", "p"}, {}, settings), &ok);
+  Run(maintenance::NetworkWriteJob({"u", "p"}, file, settings), &ok);
   EXPECT_TRUE(ok);
+
+  // A file whose server 1 is on without a port is refused before anything goes.
+  maintenance::NetworkBlock bad = file;
+  bad[maintenance::net::kFlagsA] = maintenance::kServer1On;
+  dev.Forget();
+  const Lines refused = Run(maintenance::NetworkWriteJob({"u", "p"}, bad, settings), &ok);
+  EXPECT_FALSE(ok);
+  ASSERT_FALSE(refused.empty());
+  EXPECT_NE(refused.back().find("Порт Сервер 1"), std::string::npos) << refused.back();
+  for (const Bytes& r : dev.Plain()) EXPECT_NE(r[3], 0x0C) << "nothing written from a bad file";
 
   // No version answer in the SMS read: the read aborts, nothing is written.
   answers.erase(0x15);
   dev.AnswerCodes(answers);
   dev.Forget();
-  Run(maintenance::NetworkWriteJob({"u", "p"}, {}, settings), &ok);
+  Run(maintenance::NetworkWriteJob({"u", "p"}, file, settings), &ok);
   EXPECT_FALSE(ok);
   for (const Bytes& r : dev.Plain()) EXPECT_NE(r[3], 0x0C) << "no write after an aborted read";
 }
