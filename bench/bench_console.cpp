@@ -25,6 +25,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_stats.h"
 #include "app/server.h"
 #include "console/gui/asker.h"
 #include "console/gui/main_window.h"
@@ -34,15 +35,15 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using benchstats::Clock;
+using benchstats::Median;
+using benchstats::Ms;
 
 class YesAsker final : public console::gui::Asker {
  public:
   bool Ask(QWidget*, const QString&, const QString&) override { return true; }
   void Notice(QWidget*, const QString&, const QString&) override {}
 };
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
 
 // The longest gap between two runs of a 1 ms timer while `busy` holds.
 double LongestStall(const std::function<bool()>& busy) {

@@ -15,6 +15,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "bench/bench_stats.h"
 #include "devlink/device_worker.h"
 #include "devlink/intake_ring.h"
 #include "maintenance/identity.h"
@@ -28,15 +29,10 @@
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
+using benchstats::Clock;
+using benchstats::Median;
+using benchstats::Ms;
 using maintenance::Event;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
 
 std::string Record(uint16_t address, uint8_t type, const std::vector<uint8_t>& data) {
   return maintenance::HexRecordText(address, type, data) + "\r\n";

@@ -9,19 +9,15 @@
 #include <thread>
 #include <vector>
 
+#include "bench/bench_stats.h"
 #include "registry/ndx_file.h"
 #include "tests/support/link_world.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using benchstats::Clock;
+using benchstats::Median;
+using benchstats::Ms;
 
 }  // namespace
 

@@ -9,19 +9,15 @@
 #include <string>
 #include <vector>
 
+#include "bench/bench_stats.h"
 #include "maintenance/tftp.h"
 #include "tests/support/tftp_peer.h"
 
 namespace {
 
-using Clock = std::chrono::steady_clock;
-
-double Ms(Clock::duration d) { return std::chrono::duration<double, std::milli>(d).count(); }
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
+using benchstats::Clock;
+using benchstats::Median;
+using benchstats::Ms;
 
 constexpr char kCurl[] = "/usr/bin/curl";
 
