@@ -94,10 +94,13 @@ std::vector<TftpDatagram> TftpTransfer::NextTry(uint64_t nowMs) {
   if (try_ < kStartTries) return SendJump(nowMs);
   Log("Нет ACK от Прибора.");
   Log("Запрос прерван.");
-  Finish(TftpOutcome::kNoAck0,
-         sawOack_ ? "Нет ACK от Прибора: загрузчик ответил подтверждением параметров (OACK), "
-                    "а передача идёт только блоками по 512 байт без параметров."
-                  : "Нет ACK от Прибора: загрузчик не ответил на запрос записи.");
+  std::string why = "Нет ACK от Прибора: загрузчик не ответил на запрос записи.";
+  if (sawOack_)
+    why = "Нет ACK от Прибора: загрузчик ответил подтверждением параметров (OACK), "
+          "а передача идёт только блоками по 512 байт без параметров.";
+  else if (!peerError_.empty())
+    why = "Нет ACK от Прибора: загрузчик ответил " + peerError_ + ".";
+  Finish(TftpOutcome::kNoAck0, std::move(why));
   return {};
 }
 
@@ -110,8 +113,7 @@ std::vector<TftpDatagram> TftpTransfer::OnTime(uint64_t nowMs) {
       return NextTry(nowMs);
     case Phase::kData:
       if (retries_ > kMaxRetries) {
-        Finish(TftpOutcome::kRetriesExhausted,
-               "Нет ACK блока N-" + std::to_string(Wire(current_)) + ": повторы исчерпаны.");
+        RetriesExhausted();
         return {};
       }
       Log("Повтор пакета N-" + std::to_string(Wire(current_)));
@@ -135,10 +137,7 @@ std::vector<TftpDatagram> TftpTransfer::OnDatagram(std::string_view fromAddress,
   // firmware arriving on the same socket is not one.
   if (n < 2 || data[0] != 0 || (data[1] != kOpAck && data[1] != kOpError && data[1] != kOpOack))
     return {};
-  if (data[1] == kOpError) {
-    PeerError(data, n);
-    return {};
-  }
+  if (data[1] == kOpError) NotePeerError(data, n);
   return phase_ == Phase::kAwaitAck0 ? OnStartReply(data, n, fromPort, nowMs)
                                      : OnDataReply(data, n, nowMs);
 }
@@ -147,7 +146,7 @@ std::vector<TftpDatagram> TftpTransfer::OnStartReply(const uint8_t* data, size_t
                                                      uint16_t fromPort, uint64_t nowMs) {
   const bool ack0 = n == 4 && data[1] == kOpAck && data[2] == 0 && data[3] == 0;
   if (!ack0) {
-    // Anything else, an option acknowledgement included, costs the try.
+    // Anything else, an option acknowledgement or an ERROR included, costs the try.
     sawOack_ = sawOack_ || data[1] == kOpOack;
     return NextTry(nowMs);
   }
@@ -158,11 +157,13 @@ std::vector<TftpDatagram> TftpTransfer::OnStartReply(const uint8_t* data, size_t
 }
 
 std::vector<TftpDatagram> TftpTransfer::OnDataReply(const uint8_t* data, size_t n, uint64_t nowMs) {
-  if (data[1] == kOpOack) {
-    Log("Ошибка 6 в ответе.Повтор пакета N-" + std::to_string(Wire(current_)));
+  // The loader's ERROR or option acknowledgement is a failed try of the block,
+  // which goes again up to the retry limit.
+  if (data[1] == kOpError || data[1] == kOpOack) {
+    Log("Ошибка " + std::to_string(data[1]) + " в ответе.Повтор пакета N-" +
+        std::to_string(Wire(current_)));
     if (retries_ >= kMaxRetries) {
-      Finish(TftpOutcome::kRetriesExhausted,
-             "Нет ACK блока N-" + std::to_string(Wire(current_)) + ": повторы исчерпаны.");
+      RetriesExhausted();
       return {};
     }
     ++retries_;
@@ -217,12 +218,16 @@ std::vector<TftpDatagram> TftpTransfer::Resend(uint64_t nowMs) {
   return {{TftpDatagram::Kind::kData, deviceAddress_, transferPort_, packet_}};
 }
 
-void TftpTransfer::PeerError(const uint8_t* data, size_t n) {
+void TftpTransfer::NotePeerError(const uint8_t* data, size_t n) {
   const unsigned code = n >= 4 ? unsigned(data[2] << 8 | data[3]) : 0;
   const std::string text = n > 4 ? PrintableText(data + 4, n - 4) : std::string();
-  Log("Ошибка 5 в ответе: код " + std::to_string(code) + ", \"" + text + "\".");
-  Finish(TftpOutcome::kPeerError,
-         "Загрузчик 87J60 отказал: ошибка TFTP " + std::to_string(code) + " \"" + text + "\".");
+  peerError_ = "ошибкой TFTP " + std::to_string(code) + " \"" + text + "\"";
+}
+
+void TftpTransfer::RetriesExhausted() {
+  std::string why = "Нет ACK блока N-" + std::to_string(Wire(current_)) + ": повторы исчерпаны.";
+  if (!peerError_.empty()) why += " Загрузчик последний раз ответил " + peerError_ + ".";
+  Finish(TftpOutcome::kRetriesExhausted, std::move(why));
 }
 
 void TftpTransfer::Abort() {

@@ -46,7 +46,6 @@ enum class TftpOutcome {
   kEmptyFile,         // refused: nothing sent
   kNoAck0,            // four tries of the start without the ACK of block 0
   kRetriesExhausted,  // twelve time-outs (or failed tries) in a row in the data phase
-  kPeerError,         // the loader sent an ERROR packet
   kAborted,
 };
 
@@ -114,7 +113,8 @@ class TftpTransfer {
   std::vector<TftpDatagram> OnDataReply(const uint8_t* data, size_t n, uint64_t nowMs);
   std::vector<TftpDatagram> SendNextBlock(uint64_t nowMs);
   std::vector<TftpDatagram> Resend(uint64_t nowMs);
-  void PeerError(const uint8_t* data, size_t n);
+  void NotePeerError(const uint8_t* data, size_t n);
+  void RetriesExhausted();
   void Finish(TftpOutcome outcome, std::string error);
   void Log(std::string line) { log_.push_back(std::move(line)); }
 
@@ -134,6 +134,7 @@ class TftpTransfer {
 
   int try_ = 0;                // 1..4 in the start phase
   bool sawOack_ = false;       // a start try was answered with an option acknowledgement
+  std::string peerError_;      // the loader's last ERROR, for the reason of a failure
   uint16_t transferPort_ = 0;  // the loader's port, from its ACK 0
 
   // Blocks are counted from 1 without wrapping; the wire carries the low 16 bits.

@@ -153,8 +153,11 @@ const ProtocolCase kProtocolCases[] = {
     {"OackInDataIsAFailedTry", 100, "T A0 O A1", "J W" + kD1 + kD1, TftpOutcome::kSucceeded},
     {"OackInDataCountsTowardTheLimit", 100, "T A0" + Repeat(" T", 10) + " O",
      "J W" + Repeat(kD1, 11), TftpOutcome::kRetriesExhausted},
-    {"ErrorToRequestEnds", 100, "T E T", "J W", TftpOutcome::kPeerError},
-    {"ErrorInDataEnds", 100, "T A0 E T", "J W" + kD1, TftpOutcome::kPeerError},
+    {"ErrorToRequestCostsATry", 100, "T E T A0", "J W J W" + kD1, TftpOutcome::kRunning},
+    {"ErrorToEveryRequest", 100, "T E T E T E T E", "J W J W J W J W", TftpOutcome::kNoAck0},
+    {"ErrorInDataIsAFailedTry", 100, "T A0 E A1", "J W" + kD1 + kD1, TftpOutcome::kSucceeded},
+    {"ErrorInDataCountsTowardTheLimit", 100, "T A0" + Repeat(" T", 10) + " E",
+     "J W" + Repeat(kD1, 11), TftpOutcome::kRetriesExhausted},
     {"AbortEndsAtOnce", 100, "T A0 Z T A1", "J W" + kD1, TftpOutcome::kAborted},
     {"AbortInThePause", 100, "Z T", "J", TftpOutcome::kAborted},
     {"RepliesInThePauseIgnored", 100, "A0 T A0 A1", "J W" + kD1, TftpOutcome::kSucceeded},
@@ -332,14 +335,19 @@ TEST(TftpTransfer, LogsTheLinesOfAFailedStart) {
 TEST(TftpTransfer, LogsEachResendAndTheLoadersError) {
   ScriptedLoader loader(1100);
   loader.Run("T A0 A1 T T E");
-  const std::vector<std::string> log = loader.t.TakeLog();
-  ASSERT_GE(log.size(), 5u);
-  EXPECT_EQ(std::vector<std::string>(log.end() - 5, log.end()),
+  std::vector<std::string> log = loader.t.TakeLog();
+  ASSERT_GE(log.size(), 3u);
+  EXPECT_EQ(std::vector<std::string>(log.end() - 3, log.end()),
             (std::vector<std::string>{"Повтор пакета N-2", "Повтор пакета N-2",
-                                      "Ошибка 5 в ответе: код 2, \"Access violation\".",
-                                      "Ошибка при Обновлении 87J60, или запрещено обновление.",
+                                      "Ошибка 5 в ответе.Повтор пакета N-2"}));
+  loader.Run(Repeat("T ", 9));  // retries 3..11, and the twelfth failed try ends it
+  log = loader.t.TakeLog();
+  ASSERT_GE(log.size(), 2u);
+  EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+            (std::vector<std::string>{"Ошибка при Обновлении 87J60, или запрещено обновление.",
                                       "Загрузка 87J60 прервана!"}));
-  EXPECT_NE(loader.t.Error().find("Access violation"), std::string::npos);
+  EXPECT_EQ(loader.t.Outcome(), TftpOutcome::kRetriesExhausted);
+  EXPECT_NE(loader.t.Error().find("Access violation"), std::string::npos) << loader.t.Error();
 }
 
 TEST(TftpTransfer, OackRefusalSaysWhy) {
@@ -454,12 +462,12 @@ INSTANTIATE_TEST_SUITE_P(Modes, TftpdHpaPeer,
                                                       kBinary}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-TEST(TftpdHpa, RefusedRequestEndsWithTheServersError) {
+TEST(TftpdHpa, RefusedRequestCostsEveryTryAndNamesTheServersError) {
   testsupport::TftpdHpa server({"--refuse", "blksize"});  // no new files: "File not found"
   if (!server.Running()) GTEST_SKIP() << server.Why();
   TftpTransfer t(kName, Bytes(kHex), "127.0.0.1", server.Port(), TftpMode::kNetAscii, 0);
   EXPECT_FALSE(testsupport::RunTftpOverUdp(t, std::chrono::seconds(20)));
-  EXPECT_EQ(t.Outcome(), TftpOutcome::kPeerError);
+  EXPECT_EQ(t.Outcome(), TftpOutcome::kNoAck0);
   EXPECT_NE(t.Error().find("File not found"), std::string::npos) << t.Error();
 }
 
