@@ -50,8 +50,7 @@ Maintenance::Job NetworkWriteJob(Credentials login, NetworkBlock image,
     // A file made from another device must not give this one its MAC address.
     LoadSettingsImage(image, out->main);
     // The file's values pass the checks the window's fields pass.
-    NetworkSettings checked = DecodeNetworkSettings(out->main);
-    if (const auto bad = FromFields(ToFields(checked), checked)) {
+    if (const auto bad = CheckNetworkBlock(out->main)) {
       x.Log(bad->message);
       return false;
     }

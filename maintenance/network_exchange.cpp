@@ -6,6 +6,18 @@
 
 namespace maintenance {
 
+std::optional<FieldError> SettingsFromFields(const NetworkFields& network, const SmsFields& sms,
+                                             const NtpFields& ntp, DeviceSettings& s) {
+  DeviceSettings out = s;
+  if (auto bad = FieldsIntoBlock(network, out.main)) return bad;
+  if (out.smsRead)
+    if (auto bad = FieldsIntoBlock(sms, out.sms)) return bad;
+  if (out.ntpRead)
+    if (auto bad = FieldsIntoBlock(ntp, out.ntp)) return bad;
+  s = out;
+  return std::nullopt;
+}
+
 namespace {
 
 using Line = Event::Line;
@@ -25,6 +37,7 @@ void ReadNtp(Exchange& x, DeviceSettings& s) {
     switch (CheckNtpReadAnswer(x.Answer(), &b)) {
       case AnswerCheck::kNtpOff:
         x.Log("Настройки \"SMS сервис NTP\" не включены или не поддерживаются.\"");
+        s.ntpOff = true;
         return;
       case AnswerCheck::kAccepted:
         x.Log("Настройки \"SMS сервис NTP+Запр.Баланса\" успешно считаны.\"");
@@ -46,6 +59,8 @@ void ReadSms(Exchange& x, DeviceSettings& s) {
   x.Status(Line::kSms1, "", Colour::kPlain);
   x.Status(Line::kSms2, "", Colour::kPlain);
   s.smsRead = false;
+  s.ntpRead = false;
+  s.ntpOff = false;
   bool versions = false, supported = false;
   for (int attempt = 1; attempt <= 3 && !versions; ++attempt) {
     const bool answered = x.Request(BuildTelegram(kPlainFE, 0x15, nullptr, 0), false, 0x15, 8000);

@@ -3,8 +3,11 @@
 // sequence, and the remote reset.
 #pragma once
 
+#include <optional>
+
 #include "maintenance/exchange.h"
 #include "maintenance/settings_blocks.h"
+#include "maintenance/settings_fields.h"
 
 namespace maintenance {
 
@@ -16,7 +19,14 @@ struct DeviceSettings {
   bool mainRead = false;
   bool smsRead = false;  // the SMS block was read: it is written back too
   bool ntpRead = false;  // only an NTP block that was read is ever written
+  bool ntpOff = false;   // the device said its NTP service is off or missing
 };
+
+// The window's fields into the blocks a write sends: the main block, and the
+// SMS and NTP blocks when they were read. Every value is checked before any
+// block changes; on refusal `s` is unchanged.
+std::optional<FieldError> SettingsFromFields(const NetworkFields& network, const SmsFields& sms,
+                                             const NtpFields& ntp, DeviceSettings& s);
 
 // The main block, then (when it came) the SMS read sequence with its version
 // check and the NTP read. True when the main block was read.

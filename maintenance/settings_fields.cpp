@@ -509,4 +509,34 @@ std::optional<FieldError> FromFields(const NtpFields& f, NtpSettings& out) {
   return std::nullopt;
 }
 
+namespace {
+
+template <class Fields, class Settings, class Block>
+std::optional<FieldError> IntoBlock(const Fields& f, Block& block, Settings (*decode)(const Block&),
+                                    void (*encode)(const Settings&, Block&)) {
+  Settings v = decode(block);
+  if (auto bad = FromFields(f, v)) return bad;
+  encode(v, block);
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<FieldError> FieldsIntoBlock(const NetworkFields& f, NetworkBlock& block) {
+  return IntoBlock(f, block, &DecodeNetworkSettings, &EncodeNetworkSettings);
+}
+
+std::optional<FieldError> FieldsIntoBlock(const SmsFields& f, SmsBlock& block) {
+  return IntoBlock(f, block, &DecodeSmsSettings, &EncodeSmsSettings);
+}
+
+std::optional<FieldError> FieldsIntoBlock(const NtpFields& f, NtpBlock& block) {
+  return IntoBlock(f, block, &DecodeNtpSettings, &EncodeNtpSettings);
+}
+
+std::optional<FieldError> CheckNetworkBlock(const NetworkBlock& block) {
+  NetworkSettings v = DecodeNetworkSettings(block);
+  return FromFields(ToFields(v), v);
+}
+
 }  // namespace maintenance

@@ -121,4 +121,14 @@ std::optional<FieldError> FromFields(const NetworkFields& f, NetworkSettings& ou
 std::optional<FieldError> FromFields(const SmsFields& f, SmsSettings& out);
 std::optional<FieldError> FromFields(const NtpFields& f, NtpSettings& out);
 
+// Fields into a block as it was read or loaded: bytes that no field shows
+// stay as they are. On refusal `block` is unchanged.
+std::optional<FieldError> FieldsIntoBlock(const NetworkFields& f, NetworkBlock& block);
+std::optional<FieldError> FieldsIntoBlock(const SmsFields& f, SmsBlock& block);
+std::optional<FieldError> FieldsIntoBlock(const NtpFields& f, NtpBlock& block);
+
+// Whether a block's values pass the checks of the window's fields, for a
+// settings file that was not made by the window.
+std::optional<FieldError> CheckNetworkBlock(const NetworkBlock& block);
+
 }  // namespace maintenance

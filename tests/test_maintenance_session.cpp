@@ -9,6 +9,7 @@
 #include <functional>
 #include <map>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -212,6 +213,38 @@ TEST_F(Session, NetworkSettingsWriteTellsTheWholeResult) {
   Run(maintenance::NetworkWriteJob({"u", "p"}, file, settings), &ok);
   EXPECT_FALSE(ok);
   for (const Bytes& r : dev.Plain()) EXPECT_NE(r[3], 0x0C) << "no write after an aborted read";
+}
+
+// Only the device's "NTP off" answer empties the window's NTP fields; a lost
+// or malformed answer leaves them as they were, and neither is written back.
+TEST_F(Session, NtpBlockReadOutcomes) {
+  struct Case {
+    const char* name;
+    std::optional<Bytes> ntpAnswer;  // nothing: the device stays silent
+    bool ntpRead, ntpOff;
+  };
+  const Case cases[] = {
+      {"Block", Body(maintenance::BuildNtpReadAnswer({})), true, false},
+      {"Off", Bytes{0x24}, false, true},
+      {"Silent", std::nullopt, false, false},
+      {"WrongLength", Bytes{0x24, 1, 2, 3}, false, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    std::map<uint8_t, Bytes> answers = {
+        {0x01, {0x01}}, {0x02, {0x02}}, {0x0A, {0x0A}}, {0x15, {0x15, 70, 41, 10, 39, 0, 0}},
+        {0x0B, Body(maintenance::BuildNetworkReadAnswer({}))},
+        {0xF7, Body(maintenance::BuildSmsReadAnswer({}))}};
+    if (c.ntpAnswer) answers[0x24] = *c.ntpAnswer;
+    dev.AnswerCodes(answers);
+    auto settings = std::make_shared<maintenance::DeviceSettings>();
+    bool ok = false;
+    Run(maintenance::NetworkReadJob({"u", "p"}, settings), &ok);
+    EXPECT_TRUE(ok);
+    EXPECT_TRUE(settings->smsRead);
+    EXPECT_EQ(settings->ntpRead, c.ntpRead);
+    EXPECT_EQ(settings->ntpOff, c.ntpOff);
+  }
 }
 
 }  // namespace

@@ -10,9 +10,6 @@
 #include <QProgressBar>
 #include <QRadioButton>
 #include <QVBoxLayout>
-#include <filesystem>
-#include <fstream>
-#include <iterator>
 #include <optional>
 #include <vector>
 #include <tuple>
@@ -20,6 +17,7 @@
 
 #include "console/gui/widgets.h"
 #include "console/line_format.h"
+#include "maintenance/firmware_file.h"
 #include "maintenance/identity.h"
 #include "maintenance/gui/network_settings_window.h"
 #include "maintenance/gui/test_window.h"
@@ -342,10 +340,7 @@ void MaintenanceWindow::RunPending() {
       // The file as it is now; the job checks it whole before anything is sent.
       const bool eth = RadioButton1->isChecked();
       const std::string path = (eth ? edtLocalFile : edtLocalFile2)->text().toStdString();
-      std::optional<std::vector<uint8_t>> bytes;
-      std::ifstream f(path, std::ios::binary);
-      if (f && !std::filesystem::is_directory(path))
-        bytes.emplace(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
+      std::optional<std::vector<uint8_t>> bytes = maintenance::ReadFirmwareFile(path);
       std::optional<std::string> text;
       if (bytes) text.emplace(bytes->begin(), bytes->end());
       job = eth ? UpdateEthJob(login_, path, bytes) : UpdateMainJob(login_, path, text);

@@ -444,7 +444,7 @@ void NetworkSettingsWindow::ShowRead(const DeviceSettings& s) {
     NtpGroup->setVisible(Box("CheckSMSOnly")->isChecked());
     if (s.ntpRead) {
       ToControls(ToFields(DecodeNtpSettings(s.ntp)));
-    } else {
+    } else if (s.ntpOff) {
       Text("Edit12")->clear();
       Text("Edit13")->clear();
     }
@@ -476,13 +476,6 @@ bool NetworkSettingsWindow::Refused(const std::optional<FieldError>& error) {
   return true;
 }
 
-bool NetworkSettingsWindow::NetworkBlockFromFields(NetworkBlock& block) {
-  NetworkSettings v = DecodeNetworkSettings(block);
-  if (Refused(FromFields(FromControls<NetworkFields>(), v))) return false;
-  EncodeNetworkSettings(v, block);
-  return true;
-}
-
 void NetworkSettingsWindow::Write() {
   owner_.SetOperation(10, 0);
   Label22->clear();
@@ -491,17 +484,9 @@ void NetworkSettingsWindow::Write() {
     return;
   // Every value is checked before anything is sent.
   auto s = std::make_shared<DeviceSettings>(settings_);
-  if (!NetworkBlockFromFields(s->main)) return;
-  if (s->smsRead) {
-    SmsSettings v = DecodeSmsSettings(s->sms);
-    if (Refused(FromFields(FromControls<SmsFields>(), v))) return;
-    EncodeSmsSettings(v, s->sms);
-  }
-  if (s->ntpRead) {
-    NtpSettings v = DecodeNtpSettings(s->ntp);
-    if (Refused(FromFields(FromControls<NtpFields>(), v))) return;
-    EncodeNtpSettings(v, s->ntp);
-  }
+  if (Refused(SettingsFromFields(FromControls<NetworkFields>(), FromControls<SmsFields>(),
+                                 FromControls<NtpFields>(), *s)))
+    return;
   settings_ = *s;
   const int shown = shown_;
   owner_.Run(
@@ -551,7 +536,7 @@ void NetworkSettingsWindow::SaveFile() {
   const QString folder = Folder();
   if (folder.isEmpty()) return;
   NetworkBlock block = settings_.main;
-  if (!NetworkBlockFromFields(block)) return;
+  if (Refused(FieldsIntoBlock(FromControls<NetworkFields>(), block))) return;
   QString path = files_.SaveFile(this, folder + "/" + kDefaultSettingsFileName, kFilter);
   if (path.isEmpty()) return;
   if (QFileInfo(path).suffix().isEmpty()) path += ".dat";

@@ -68,7 +68,6 @@ class NetworkSettingsWindow : public QMainWindow {
   void ShowRead(const DeviceSettings& s);
   // The network fields into `block`; false, with the field named in the
   // log and shown, when a value is refused.
-  bool NetworkBlockFromFields(NetworkBlock& block);
   bool Refused(const std::optional<FieldError>& error);
   // "Network_1" in the server's folder; empty, said in the log, on failure.
   QString Folder();

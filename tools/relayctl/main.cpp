@@ -14,6 +14,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "maintenance/firmware_file.h"
 #include "maintenance/intel_hex.h"
 #include "maintenance/settings_file.h"
 #include "platform/base64.h"
@@ -116,20 +117,18 @@ int SaveImage(const relayctl::Command& c, const json& done) {
 // messages name the file by it. A main controller's file is checked whole
 // first, as the server will check it again.
 bool ReadFirmware(relayctl::Command& c, std::string* error) {
-  std::ifstream f(c.firmwareFile, std::ios::binary);
-  std::error_code ec;
-  if (!f || !std::filesystem::is_regular_file(c.firmwareFile, ec)) {
+  const std::optional<std::vector<uint8_t>> file = maintenance::ReadFirmwareFile(c.firmwareFile);
+  if (!file) {
     *error = c.firmwareFile + ": файл не прочитан";
     return false;
   }
-  std::ostringstream all;
-  all << f.rdbuf();
-  const std::string bytes = all.str();
+  const std::string bytes(file->begin(), file->end());
   maintenance::HexRefusal bad;
   if (c.request.value("action", "") == "update-main" && !maintenance::ReadFirmwareHex(bytes, &bad)) {
     *error = c.firmwareFile + ": " + bad.reason;
     return false;
   }
+  std::error_code ec;
   const auto path = std::filesystem::absolute(c.firmwareFile, ec);
   c.request["file_name"] = ec ? c.firmwareFile : path.string();
   c.request["firmware"] = platform::Base64Encode(bytes);
