@@ -18,6 +18,8 @@ constexpr auto kTable = MakeTable();
 
 }  // namespace
 
+uint8_t Crc8Step(uint8_t crc, uint8_t byte) { return kTable[crc ^ byte]; }
+
 uint8_t Crc8Bytes(const uint8_t* p, size_t n) {
   uint8_t crc = 0;
   for (size_t k = 0; k < n; ++k) crc = kTable[crc ^ p[k]];

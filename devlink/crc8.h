@@ -7,6 +7,8 @@
 namespace devlink {
 
 uint8_t Crc8Bytes(const uint8_t* p, size_t n);
+// One byte more into a running CRC (start at 0).
+uint8_t Crc8Step(uint8_t crc, uint8_t byte);
 
 // Over bytes 0 .. L of a telegram, L = byte 1. The caller makes sure the
 // buffer holds L + 1 bytes (L at most 126 in a 128-byte buffer).
