@@ -1,7 +1,6 @@
 #include "configurator/transfer.h"
 
 #include <algorithm>
-#include <cstdio>
 #include <utility>
 
 namespace configurator {
@@ -10,12 +9,6 @@ namespace {
 
 // Offsets a write always sends as 0.
 constexpr size_t kZeroedFrom = 127, kZeroedTo = 130;
-
-std::string Hex2(uint8_t b) {
-  char s[3];
-  std::snprintf(s, sizeof s, "%02X", b);
-  return s;
-}
 
 }  // namespace
 
@@ -42,7 +35,7 @@ ConfigTransfer::Frames ConfigTransfer::Identify(const std::string& consoleLine) 
 ConfigTransfer::Frames ConfigTransfer::Read() {
   address_ = 0;
   stopped_ = false;
-  Emit({ConfigEvent::Kind::kProgress});
+  Emit(ConfigEvent::Of(ConfigEvent::Kind::kProgress));
   return SendNew(ReadBlockFrame(seq_, 0), Op::kRead);
 }
 
@@ -52,7 +45,7 @@ ConfigTransfer::Frames ConfigTransfer::Write(std::span<const uint8_t> image) {
   std::fill(write_.begin() + kZeroedFrom, write_.begin() + kZeroedTo + 1, 0);
   address_ = 0;
   stopped_ = false;
-  Emit({ConfigEvent::Kind::kProgress});
+  Emit(ConfigEvent::Of(ConfigEvent::Kind::kProgress));
   return SendNew(WriteBlockFrame(seq_, 0, std::span<const uint8_t, kBlockSize>(write_.data(), kBlockSize)),
                  Op::kWrite);
 }
@@ -116,10 +109,10 @@ ConfigTransfer::Frames ConfigTransfer::OnRead(const FrameView& f) {
     if (address_ > kReadEnd) break;
     read_[address_++] = b;
   }
-  Emit({ConfigEvent::Kind::kProgress, int(std::min(address_, kReadEnd))});
+  Emit(ConfigEvent::Of(ConfigEvent::Kind::kProgress, int(std::min(address_, kReadEnd))));
   seq_ = uint8_t(seq_ + 1);
   if (address_ < kReadEnd) return SendNew(ReadBlockFrame(seq_, address_), Op::kRead);
-  ConfigEvent done{ConfigEvent::Kind::kReadDone};
+  ConfigEvent done = ConfigEvent::Of(ConfigEvent::Kind::kReadDone);
   done.bytes.assign(read_.begin(), read_.begin() + std::min<size_t>(address_, read_.size()));
   Emit(std::move(done));
   return {};
@@ -127,7 +120,7 @@ ConfigTransfer::Frames ConfigTransfer::OnRead(const FrameView& f) {
 
 ConfigTransfer::Frames ConfigTransfer::OnWrite() {
   address_ += kBlockSize;
-  Emit({ConfigEvent::Kind::kProgress, int(std::min(address_, kReadEnd))});
+  Emit(ConfigEvent::Of(ConfigEvent::Kind::kProgress, int(std::min(address_, kReadEnd))));
   // Each acknowledged block moves the sequence on, so a late duplicate of
   // one block's acknowledgement is never taken for the next one's.
   seq_ = uint8_t(seq_ + 1);
@@ -136,7 +129,7 @@ ConfigTransfer::Frames ConfigTransfer::OnWrite() {
         WriteBlockFrame(seq_, address_,
                         std::span<const uint8_t, kBlockSize>(write_.data() + address_, kBlockSize)),
         Op::kWrite);
-  Emit({ConfigEvent::Kind::kWriteDone});
+  Emit(ConfigEvent::Of(ConfigEvent::Kind::kWriteDone));
   return {};
 }
 
@@ -146,13 +139,8 @@ ConfigTransfer::Frames ConfigTransfer::OnKeyPoll(const FrameView& f) {
     keyPollArmed_ = true;
     return SendNew(KeyPollFrame(seq_), Op::kKeyPoll);
   }
-  // The bytes from the last to the first: the key buffer's byte i is frame byte L - i.
-  ConfigEvent key{ConfigEvent::Kind::kKeyRead};
-  size_t stored = 0;
-  for (auto it = data.rbegin(); it != data.rend(); ++it) {
-    key.text += Hex2(*it);
-    if (stored < key.key.size()) key.key[stored++] = *it;
-  }
+  ConfigEvent key = ConfigEvent::Of(ConfigEvent::Kind::kKeyRead);
+  key.bytes.assign(data.begin(), data.end());
   Emit(std::move(key));
   return {};
 }
@@ -169,7 +157,7 @@ ConfigTransfer::Frames ConfigTransfer::OnIdentify(const FrameView& f) {
     deviceLine_ += "Неизвестн. тип Ver." + std::to_string(version / 10 + 1) + "." +
                    std::to_string(version % 10);
   }
-  ConfigEvent e{ConfigEvent::Kind::kIdentified};
+  ConfigEvent e = ConfigEvent::Of(ConfigEvent::Kind::kIdentified);
   e.variant = variant_;
   e.text = deviceLine_;
   Emit(std::move(e));
@@ -186,7 +174,7 @@ ConfigTransfer::Frames ConfigTransfer::Tick() {
     return out;
   }
   asking_ = true;
-  Emit({ConfigEvent::Kind::kAsk});
+  Emit(ConfigEvent::Of(ConfigEvent::Kind::kAsk));
   return {};
 }
 
@@ -201,7 +189,7 @@ ConfigTransfer::Frames ConfigTransfer::Answer(bool goOn) {
   }
   outstanding_ = false;
   op_ = Op::kIdle;
-  Emit({ConfigEvent::Kind::kGaveUp});
+  Emit(ConfigEvent::Of(ConfigEvent::Kind::kGaveUp));
   return {};
 }
 

@@ -27,16 +27,22 @@ struct ConfigEvent {
     kIdentified,  // the device answered identify; text is the device line (Label6)
     kReadDone,    // bytes: image offsets 0..256 as read
     kWriteDone,   // every block acknowledged
-    kKeyRead,     // key: the key buffer; text: the key as the reader gave it (EditKey)
+    kKeyRead,     // bytes: the key as the reader gave it (frame bytes 7..L)
     kAsk,         // seven repeats went unanswered: "Продолжить?" / "Прибор не отвечает"
     kGaveUp,      // the operator declined to go on: nothing is outstanding
   };
-  Kind kind;
+  Kind kind = Kind::kProgress;
   int pos = 0;
   uint8_t variant = 0;
   std::string text;
   std::vector<uint8_t> bytes;
-  std::array<uint8_t, 8> key{};
+
+  static ConfigEvent Of(Kind k, int pos = 0) {
+    ConfigEvent e;
+    e.kind = k;
+    e.pos = pos;
+    return e;
+  }
 };
 
 class ConfigTransfer {
