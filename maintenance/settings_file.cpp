@@ -8,6 +8,7 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/hex_text.h"
 #include "platform/replace_file.h"
 
 namespace maintenance {
@@ -77,30 +78,13 @@ bool WriteSettingsFile(const std::string& path, const NetworkBlock& block, std::
   return platform::ReplaceFile(path, image.data(), image.size(), error);
 }
 
-std::string ImageToHex(const NetworkBlock& block) {
-  static const char kDigits[] = "0123456789ABCDEF";
-  std::string out;
-  for (uint8_t v : block) {
-    out += kDigits[v >> 4];
-    out += kDigits[v & 15];
-  }
-  return out;
-}
+std::string ImageToHex(const NetworkBlock& block) { return platform::HexEncode(block); }
 
 std::optional<NetworkBlock> ImageFromHex(std::string_view hex) {
+  const auto bytes = platform::HexDecode(hex);
   NetworkBlock block{};
-  if (hex.size() != 2 * block.size()) return std::nullopt;
-  const auto digit = [](char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
-  };
-  for (size_t i = 0; i < block.size(); ++i) {
-    const int hi = digit(hex[2 * i]), lo = digit(hex[2 * i + 1]);
-    if (hi < 0 || lo < 0) return std::nullopt;
-    block[i] = uint8_t(hi * 16 + lo);
-  }
+  if (!bytes || bytes->size() != block.size()) return std::nullopt;
+  std::copy(bytes->begin(), bytes->end(), block.begin());
   return block;
 }
 

@@ -153,6 +153,35 @@ Behaviour
                          answer to the next packet
   --maint-loader-refuse N1/N2/N3[,N1/N2/N3...]
                          these devices' loaders take no packet (each answered as refused)
+  --maint-config-file F.dat
+                         the configuration image at the start, from a configurator's file
+                         (header length H, variant 250/251/252, image from H); default: zeros,
+                         variant 250
+  --maint-config-out F.dat
+                         the configuration image is written here at exit in the same format,
+                         with the seed's header; {n} in the name becomes the device's number
+  --maint-config-variant C
+                         variant code of the identify answer, 0..255 (default: the image's)
+  --maint-config-version V
+                         version byte of the identify answer, 0..255 (default 23)
+  --maint-key-after N    key polls answered "no key" before the key is presented (default 2);
+                         after presenting it the reader is empty again for N polls
+  --maint-key HEX16      the key at the reader, its 8 bytes as they come off the wire, family
+                         code first (default 015A3C96E1070093)
+  --maint-config-fault F the link to the configurator misbehaves, counting its answers from 1;
+                         repeatable: drop:K (every K-th answer lost), late:MS (every answer
+                         MS later), stale:K (every K-th answer with the request's sequence
+                         byte minus 1), split:MS (every answer in two datagrams MS apart),
+                         join (every answer behind a stale copy of the previous one in one
+                         datagram), badcrc:K (every K-th answer with a wrong check byte)
+  --maint-expander E     the device carries a radio expander, rielta or astra, with 32 slots
+                         seeded with four devices in slots 0, 1, 2 (a key fob) and 4. Its
+                         firmware gates want --maint-versions E1 >= 77 and M1 >= 48 (Rielta)
+                         or >= 51 (Astra-RR), e.g. 77.10/51.39. A deletion's index is slot n
+                         for Rielta and slot n-1 for Astra-RR (table rows 1..32 = slots 0..31)
+  --maint-expander-delay MS
+                         registration, deletion and network parameters take effect and send
+                         their notice (0xF0) this long after the request (default 3000)
   --skip K               raise the send chaining value by K without sending, once, before a
                          device's first wrapped telegram (K <= 5 stays within the server's
                          look-ahead)
@@ -352,6 +381,36 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* c) {
         o.maint.mainLoader.refuse.push_back(n);
         rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
       }
+    } else if (arg == "--maint-config-file") {
+      if (!need(&v) || v.empty()) return "--maint-config-file needs a file";
+      o.maint.config.seedFile = std::string(v);
+      std::string why;
+      ConfigDevice probe(o.maint.config, &why);
+      if (!why.empty()) return "--maint-config-file: " + why;
+    } else if (arg == "--maint-config-out") {
+      if (!need(&v) || v.empty()) return "--maint-config-out needs a file";
+      o.maint.config.outFile = std::string(v);
+    } else if (arg == "--maint-config-variant") {
+      if (!number(255)) return bad + ": 0..255";
+      o.maint.config.identifyVariant = int(x);
+    } else if (arg == "--maint-config-version") {
+      if (!number(255)) return bad + ": 0..255";
+      o.maint.config.version = uint8_t(x);
+    } else if (arg == "--maint-key-after") {
+      if (!number(UINT32_MAX)) return bad;
+      o.maint.config.keyAfter = uint32_t(x);
+    } else if (arg == "--maint-key") {
+      if (!need(&v) || !ParseHexBytes(v, o.maint.config.key.data(), 8))
+        return "--maint-key needs 16 hex digits";
+    } else if (arg == "--maint-config-fault") {
+      if (!need(&v) || !ParseConfigFault(v, &o.maint.config.faults))
+        return "--maint-config-fault needs drop:K, late:MS, stale:K, split:MS, join or badcrc:K (K, MS from 1)";
+    } else if (arg == "--maint-expander") {
+      if (!need(&v) || !ParseExpanderKind(v, &o.maint.expander.kind))
+        return "--maint-expander needs rielta or astra";
+    } else if (arg == "--maint-expander-delay") {
+      if (!number(86'400'000)) return bad + ": 0..86400000";
+      o.maint.expander.delayMs = int64_t(x);
     } else if (arg == "--answer-requests" && flag()) {
       o.answerRequests = true;
     } else if (arg == "--no-answer-requests" && flag()) {

@@ -28,7 +28,8 @@ std::string Text(const uint8_t* t) {
 
 }  // namespace
 
-MaintainedDevice::MaintainedDevice(MaintProfile p, std::string* error) : p_(std::move(p)) {
+MaintainedDevice::MaintainedDevice(MaintProfile p, std::string* error)
+    : p_(std::move(p)), config_(p_.config, error) {
   if (p_.netFile.empty()) return;
   // The device's own block, its MAC address included, as the file has it.
   std::ifstream f(p_.netFile, std::ios::binary);
@@ -53,25 +54,30 @@ std::vector<uint8_t> MaintenanceAnswer(uint8_t code, const std::vector<uint8_t>&
 }
 
 bool MaintainedDevice::IsRequest(const uint8_t* t) {
-  // The jump into the main controller's loader carries 0x01 in place of the marker.
+  // The jump into the main controller's loader carries 0x01 in place of the
+  // marker, as the configurator's frames do, which are longer.
   if (t[0] == 0xFE && t[1] == 6 && t[2] == 0x01 && t[3] == 0x7F) return true;
+  if (ConfigDevice::IsFrame(t)) return true;
   if (t[1] < 3 || t[2] != 0x55) return false;
   switch (t[0]) {
     case 0xEF:
       return t[3] == 0x01 || t[3] == 0x02 || t[3] == 0x0B || t[3] == 0x0C || t[3] == 0x24 ||
              t[3] == 0x25 || t[3] == 0xAA || t[3] == 0x11 || t[3] == 0x00;
-    case 0xFE: return t[3] == 0x15 || t[3] == 0xF7 || t[3] == 0xF8 || t[3] == 0x13;
+    case 0xFE:
+      return t[3] == 0x15 || t[3] == 0xF7 || t[3] == 0xF8 || t[3] == 0x13 || RadioExpander::IsRequest(t);
     case 0xE9: return t[3] == 0x04 || t[3] == 0x05 || t[3] == 0x0A || t[3] == 0x64;
     default: return false;
   }
 }
 
-std::vector<uint8_t> MaintainedDevice::Handle(const uint8_t* t, std::string* note) {
+std::vector<uint8_t> MaintainedDevice::Handle(const uint8_t* t, std::string* note, int64_t nowMs) {
   const uint8_t code = t[3];
   if (seen_++ < p_.silentRequests) {
     *note = "maintenance request " + std::to_string(code) + " left unanswered";
     return {};
   }
+  if (ConfigDevice::IsFrame(t)) return config_.Handle(t, nowMs, note);
+  if (t[0] == 0xFE && RadioExpander::IsRequest(t)) return expander_.Handle(t, nowMs, note);
   if (TestCommands::Is(t)) return test_.Handle(t, note);
   switch (code) {
     case 0x01:
@@ -144,6 +150,12 @@ std::vector<uint8_t> MaintainedDevice::Handle(const uint8_t* t, std::string* not
       *note = "maintenance request " + std::to_string(code) + " not played";
       return {};
   }
+}
+
+std::vector<Delayed> MaintainedDevice::Due(int64_t nowMs) {
+  std::vector<Delayed> due = config_.Due(nowMs);
+  for (Delayed& d : expander_.Due(nowMs)) due.push_back(std::move(d));
+  return due;
 }
 
 }  // namespace devsim

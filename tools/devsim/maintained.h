@@ -3,13 +3,17 @@
 // engine sends what it returns from the device's socket.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "maintenance/settings_blocks.h"
+#include "tools/devsim/config_device.h"
+#include "tools/devsim/delayed.h"
 #include "tools/devsim/main_loader.h"
+#include "tools/devsim/radio_expander.h"
 #include "tools/devsim/test_commands.h"
 
 namespace devsim {
@@ -34,6 +38,8 @@ struct MaintProfile {
   bool noNtp = false;  // the NTP read answers "not switched on"
   MainLoaderProfile mainLoader;  // the main controller's loader
   bool testSilent = false;  // the channel test commands go unanswered
+  ConfigProfile config;      // the configuration image and the configurator's link
+  ExpanderProfile expander;  // the radio expander, if any
 };
 
 // A plain maintenance answer: 0xEF, L, 0x55, the code, the data, check byte.
@@ -48,9 +54,13 @@ class MaintainedDevice {
   // Whether a plain telegram (check byte right) is a maintenance request.
   static bool IsRequest(const uint8_t* t);
 
-  // Answers one request, plain or already decrypted (check byte right): the
-  // datagram to send back, empty for none; `note` says what happened.
-  std::vector<uint8_t> Handle(const uint8_t* t, std::string* note);
+  // Answers one request, plain or already decrypted (check byte right),
+  // received at `nowMs`: the datagram to send back now, empty for none;
+  // `note` says what happened. Late answers and notices wait for Due.
+  std::vector<uint8_t> Handle(const uint8_t* t, std::string* note, int64_t nowMs = 0);
+  // The datagrams due by `nowMs`, and when the next one is (kNoneDue: none).
+  std::vector<Delayed> Due(int64_t nowMs);
+  int64_t NextDue() const { return std::min(config_.NextDue(), expander_.NextDue()); }
 
   const std::string& User() const { return p_.user; }
   const std::string& Password() const { return p_.password; }
@@ -60,6 +70,8 @@ class MaintainedDevice {
   // The main controller's loader: its packets are no telegrams.
   MainLoader& MainController() { return main_; }
   const TestCommands& Test() const { return test_; }
+  const ConfigDevice& Config() const { return config_; }
+  const RadioExpander& Expander() const { return expander_; }
 
  private:
   MaintProfile p_;
@@ -72,6 +84,8 @@ class MaintainedDevice {
   maintenance::NtpBlock ntp_{};
   MainLoader main_{p_.mainLoader};
   TestCommands test_{p_.testSilent};
+  ConfigDevice config_;
+  RadioExpander expander_{p_.expander};
 };
 
 }  // namespace devsim

@@ -317,6 +317,7 @@ struct Simulator::Impl {
   // Does what is due for the device at `now`; false when it ran out of send
   // tokens and must wait for more.
   bool Service(SimDevice& d, int64_t now) {
+    if (d.maint) SendDue(d, now);
     if (!d.registered && o.registerDevices && now >= d.nextReg) {
       if (!Take()) return false;
       SendRegistration(d);
@@ -359,6 +360,16 @@ struct Simulator::Impl {
     return true;
   }
 
+  // A maintained device's late answers and notices that have fallen due.
+  void SendDue(const SimDevice& d, int64_t now) {
+    for (const Delayed& x : d.maint->Due(now / kMs)) {
+      if (o.verbose && o.log)
+        Log("devsim: #" + std::to_string(&d - devs.data()) + " " + NumberText(d.number) + " -> " + x.note +
+            ": " + Hex(x.bytes.data(), x.bytes.size()));
+      Emit(d, x.bytes.data(), x.bytes.size());
+    }
+  }
+
   bool WantsHeartbeat(const SimDevice& d) const {
     return o.heartbeatUs > 0 && (o.heartbeats == 0 || d.hbSent < o.heartbeats);
   }
@@ -385,6 +396,7 @@ struct Simulator::Impl {
       }
     }
     if (!d.finished && !d.hbAwait.Empty()) t = std::min(t, d.hbQuietAt);
+    if (d.maint && d.maint->NextDue() != kNoneDue) t = std::min(t, d.maint->NextDue() * kMs);
     return t;
   }
 
@@ -504,7 +516,7 @@ struct Simulator::Impl {
     }
     if (d.maint && !in.truncated && LoaderRequest(k, d, in)) return;
     if (d.maint && !in.truncated && MainLoaderPacket(k, d, in)) return;
-    if (d.maint && !in.truncated && Maintenance(k, d, in)) return;
+    if (d.maint && !in.truncated && Maintenance(k, d, in, now)) return;
     Answer a;
     if (!in.truncated) a = OpenAnswer(d.cipher, d.number, in.bytes, in.len);
     if (a.kind == AnswerKind::kUndecryptable && d.regSent > 0 && IsLateRegistrationAnswer(d, in)) {
@@ -598,7 +610,7 @@ struct Simulator::Impl {
 
   // A remote maintenance request, answered from the device's socket; false
   // for any other datagram.
-  bool Maintenance(uint32_t k, SimDevice& d, const InDatagram& in) {
+  bool Maintenance(uint32_t k, SimDevice& d, const InDatagram& in, int64_t now) {
     uint8_t t[kBufSize] = {};
     if (in.len < 4 || in.len > kBufSize) return false;
     std::memcpy(t, in.bytes, in.len);
@@ -615,7 +627,7 @@ struct Simulator::Impl {
     }
     ++s.maintenanceRequests;
     std::string note;
-    const std::vector<uint8_t> answer = d.maint->Handle(t, &note);
+    const std::vector<uint8_t> answer = d.maint->Handle(t, &note, now / kMs);
     if (t[0] == 0xEF && t[3] == 0x11) {
       Loader(k).Arm();
       note = "jump to the 87J60 loader";
@@ -722,6 +734,16 @@ struct Simulator::Impl {
 
   // ---- run ----
 
+  // Each maintained device's configuration image, to its file at the end of the run.
+  void DumpImages() {
+    for (const SimDevice& d : devs) {
+      if (!d.maint) continue;
+      std::string note;
+      const bool ok = d.maint->Config().Dump(d.number, &note);
+      if (!note.empty() && (!ok || o.verbose)) Log("devsim: " + NumberText(d.number) + " " + note);
+    }
+  }
+
   uint64_t Outstanding() const {
     uint64_t u = (s.heartbeatsSent - s.heartbeatsAnswered) + (s.timeSent - s.timeAnswered) +
                  (s.eventsSent - s.eventsAcked) + (s.echoesSent - s.echoesReturned);
@@ -811,6 +833,7 @@ struct Simulator::Impl {
       }
     }
     FlushAll();
+    DumpImages();
     s.unanswered = Outstanding();
     s.elapsedMs = (NowNs() - t0) / kMs;
     return s;
