@@ -86,7 +86,7 @@ class ConfigRun {
         if (script_) continue;  // a scripted run takes no other commands
         if ((closed = Command(std::move(c)))) break;
       }
-      if (script_ && !failed_ && !closed && !t_.Busy() && !t_.Outstanding()) {
+      if (script_ && !failed_ && !closed && queued_.empty() && !t_.Busy() && !t_.Outstanding()) {
         if (t_.Variant() != kVariantAccepted) {
           Notice(ConfigNotice::Kind::kRefused, "Прибор не опознан как \"Гравен-Net\" (тип " +
                                                    std::to_string(t_.Variant()) + ").");
@@ -101,6 +101,7 @@ class ConfigRun {
         closed = Command(std::move((*script_)[step++]));
       }
       if (closed) break;
+      StartQueued();
       if (Clock::now() >= nextTick) {
         Send(t_.Tick());
         nextTick += period;
@@ -173,10 +174,17 @@ class ConfigRun {
       default:
         break;
     }
-    if (t_.Busy() || t_.Outstanding()) {
-      Notice(ConfigNotice::Kind::kRefused, "Прибор занят предыдущей операцией: дождитесь её окончания.");
-      return false;
-    }
+    // A read, write or key poll waits until the exchange before it has ended.
+    queued_.push_back(std::move(c));
+    return false;
+  }
+
+  // The next queued read, write or key poll once the exchange is idle.
+  void StartQueued() {
+    if (queued_.empty() || t_.Busy() || t_.Outstanding()) return;
+    ConfigCommand c = std::move(queued_.front());
+    queued_.pop_front();
+    using K = ConfigCommand::Kind;
     switch (c.kind) {
       case K::kRead:
         Send(t_.Read());
@@ -190,7 +198,6 @@ class ConfigRun {
       default:
         break;
     }
-    return false;
   }
 
   // Nothing of a foreign layout goes to the device.
@@ -317,6 +324,7 @@ class ConfigRun {
   std::optional<Expander> writeExpander_;
   bool writeSettingsRead_ = false;
   ExpanderBlocks writeBlocks_;
+  std::deque<ConfigCommand> queued_;
   std::vector<ConfigCommand>* script_ = nullptr;
   bool failed_ = false;
 };

@@ -171,8 +171,8 @@ Behaviour
   --maint-config-fault F the link to the configurator misbehaves, counting its answers from 1;
                          repeatable: drop:K (every K-th answer lost), late:MS (every answer
                          MS later), stale:K (every K-th answer with the request's sequence
-                         byte minus 1), split:MS (every answer in two datagrams MS apart),
-                         join (every answer behind a stale copy of the previous one in one
+                         byte minus 1), split:MS[:K] (every answer, or every K-th, in
+                         two datagrams MS apart), join (every answer behind a stale copy of the previous one in one
                          datagram), badcrc:K (every K-th answer with a wrong check byte)
   --maint-expander E     the device carries a radio expander, rielta or astra, with 32 slots
                          seeded with four devices in slots 0, 1, 2 (a key fob) and 4. Its
@@ -404,7 +404,7 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* c) {
         return "--maint-key needs 16 hex digits";
     } else if (arg == "--maint-config-fault") {
       if (!need(&v) || !ParseConfigFault(v, &o.maint.config.faults))
-        return "--maint-config-fault needs drop:K, late:MS, stale:K, split:MS, join or badcrc:K (K, MS from 1)";
+        return "--maint-config-fault needs drop:K, late:MS, stale:K, split:MS[:K], join or badcrc:K (K, MS from 1)";
     } else if (arg == "--maint-expander") {
       if (!need(&v) || !ParseExpanderKind(v, &o.maint.expander.kind))
         return "--maint-expander needs rielta or astra";

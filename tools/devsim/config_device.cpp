@@ -78,10 +78,20 @@ bool ParseConfigFault(std::string_view text, ConfigFaults* f) {
   }
   const size_t colon = text.find(':');
   if (colon == std::string_view::npos) return false;
-  const std::string_view name = text.substr(0, colon), value = text.substr(colon + 1);
+  const std::string_view name = text.substr(0, colon);
+  std::string_view value = text.substr(colon + 1);
+  const auto number = [](std::string_view t, uint32_t* out) {
+    auto [p, ec] = std::from_chars(t.data(), t.data() + t.size(), *out);
+    return !t.empty() && ec == std::errc() && p == t.data() + t.size() && *out != 0;
+  };
+  // "split:MS:K": every K-th answer split; "split:MS": every answer.
+  uint32_t every = 1;
+  if (const size_t second = value.find(':'); name == "split" && second != std::string_view::npos) {
+    if (!number(value.substr(second + 1), &every)) return false;
+    value = value.substr(0, second);
+  }
   uint32_t v = 0;
-  auto [p, ec] = std::from_chars(value.data(), value.data() + value.size(), v);
-  if (value.empty() || ec != std::errc() || p != value.data() + value.size() || v == 0) return false;
+  if (!number(value, &v)) return false;
   if (name == "drop") {
     f->dropEvery = v;
   } else if (name == "late") {
@@ -90,6 +100,7 @@ bool ParseConfigFault(std::string_view text, ConfigFaults* f) {
     f->staleEvery = v;
   } else if (name == "split") {
     f->splitGapMs = v;
+    f->splitEvery = every;
   } else if (name == "badcrc") {
     f->badCrcEvery = v;
   } else {
@@ -200,7 +211,7 @@ std::vector<uint8_t> ConfigDevice::Faulted(std::vector<uint8_t> answer, uint8_t 
     ++counts_.late;
     *note += "; fault: late by " + std::to_string(x.lateMs) + " ms";
   }
-  if (x.splitGapMs > 0) {
+  if (x.splitGapMs > 0 && every(x.splitEvery)) {
     const size_t half = out.size() / 2;
     later_.push_back({at + x.splitGapMs, std::vector<uint8_t>(out.begin() + half, out.end()),
                       "configurator: second part of a split answer"});

@@ -22,14 +22,15 @@ struct ConfigFaults {
   uint32_t dropEvery = 0;   // every K-th answer is lost
   uint32_t lateMs = 0;      // every answer leaves this much later
   uint32_t staleEvery = 0;  // every K-th answer carries the request's sequence byte minus 1
-  uint32_t splitGapMs = 0;  // every answer comes in two datagrams this far apart; 0 = whole
+  uint32_t splitGapMs = 0;  // an answer comes in two datagrams this far apart; 0 = whole
+  uint32_t splitEvery = 1;  // ... every K-th answer
   // Every answer but the first comes in one datagram behind a stale copy of
   // the previous answer (its sequence byte the request's minus 1).
   bool join = false;
   uint32_t badCrcEvery = 0;  // every K-th answer with a wrong check byte
 };
 
-// "drop:K", "late:MS", "stale:K", "split:MS", "join" or "badcrc:K" added to
+// "drop:K", "late:MS", "stale:K", "split:MS[:K]", "join" or "badcrc:K" added to
 // `f`; false for anything else (K from 1).
 bool ParseConfigFault(std::string_view text, ConfigFaults* f);
 
