@@ -10,6 +10,7 @@
 #include <utility>
 #include <nlohmann/json.hpp>
 
+#include "app/control_config.h"
 #include "app/options.h"
 #include "app/server.h"
 #include "console/questions.h"
@@ -39,6 +40,7 @@ const VerbRule kVerbs[] = {
     {"compare", false, false},       {"export", false, false},
     {"settings", false, false},      {"messages", false, false},
     {"trace", false, false},         {"maint", true, false},
+    {"config", true, false},
 };
 
 // Lines of a stream taken per pass of the front end.
@@ -235,7 +237,8 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
   static const char* kFields[] = {"verb",   "device", "mode",     "keys",     "set",
                                   "yes",    "wait",   "follow",   "failed",   "timeout",
                                   "action", "user",   "password", "new_user", "new_password",
-                                  "image",  "lan",    "sim",      "file_name", "firmware"};
+                                  "image",  "lan",    "sim",      "file_name", "firmware",
+                                  "variant"};
   for (const auto& item : j.items()) {
     bool known = false;
     for (const char* f : kFields) known = known || item.key() == f;
@@ -258,11 +261,13 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
       !TakeString(j, "firmware", r.firmware, error))
     return std::nullopt;
   // The test window's channel masks: four LAN bits, four bits for each SIM.
-  for (auto [key, to, max, what] : {std::tuple{"lan", &r.lan, 15, "LAN от 0 до 15 (0x0F)"},
-                                    std::tuple{"sim", &r.sim, 255, "SIM от 0 до 255 (0xFF)"}}) {
+  for (auto [key, to, max, what] :
+       {std::tuple{"lan", &r.lan, 15, "маской каналов LAN от 0 до 15 (0x0F)"},
+        std::tuple{"sim", &r.sim, 255, "маской каналов SIM от 0 до 255 (0xFF)"},
+        std::tuple{"variant", &r.variant, 255, "кодом типа прибора от 0 до 255"}}) {
     if (!j.contains(key)) continue;
     if (!j[key].is_number_integer() || j[key].get<int64_t>() < 0 || j[key].get<int64_t>() > max) {
-      *error = std::string("поле \"") + key + "\" должно быть маской каналов " + what;
+      *error = std::string("поле \"") + key + "\" должно быть " + what;
       return std::nullopt;
     }
     *to = j[key].get<int>();
@@ -363,10 +368,15 @@ std::optional<ControlRequest> ParseControlRequest(std::string_view line, std::st
       *error = "maint: " + why;
       return std::nullopt;
     }
+  } else if (r.verb == "config") {
+    if (const auto why = CheckConfigRequest(r)) {
+      *error = *why;
+      return std::nullopt;
+    }
   } else if (!r.action.empty() || !r.user.empty() || !r.password.empty() || !r.newUser.empty() ||
              !r.newPassword.empty() || !r.image.empty() || r.lan >= 0 || r.sim >= 0 ||
-             !r.fileName.empty() || j.contains("firmware")) {
-    *error = r.verb + ": поля обслуживания относятся только к maint";
+             !r.fileName.empty() || j.contains("firmware") || r.variant >= 0) {
+    *error = r.verb + ": поля обслуживания относятся только к maint и config";
     return std::nullopt;
   }
   if (r.verb == "trace" && !r.mode.empty() && r.mode != "start" && r.mode != "stop") {
@@ -438,6 +448,7 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
   uint64_t followFrom = 0;
   bool maintStarted = false;
   std::shared_ptr<maintenance::DeviceSettings> maintRead;
+  std::unique_ptr<ControlJob> configJob;
   const auto fail = [&a](const std::string& why) {
     a["ok"] = false;
     a["error"] = why;
@@ -557,6 +568,9 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
       }
       maintStarted = server_.StartMaintenance(*d, r.action, std::move(job), &why);
       if (!maintStarted) fail(why);
+    } else if (v == "config") {
+      configJob = StartConfigRequest(server_, r, *d, &why);
+      if (!configJob) fail(why);
     }
   }
   a["messages"] = said;
@@ -569,6 +583,7 @@ std::unique_ptr<ControlJob> ControlDispatcher::Carry(const ControlRequest& r,
     return std::make_unique<FollowJob>(server_.Sink().History(), w, followFrom);
   }
   if (maintStarted) return std::make_unique<MaintJob>(server_.Maint(), maintRead);
+  if (configJob) return configJob;
   return nullptr;
 }
 

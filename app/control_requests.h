@@ -37,6 +37,7 @@ struct ControlRequest {
   // update-main, update-eth: the firmware file's path as the operator gave
   // it and its bytes (base64 in the request).
   std::string fileName, firmware;
+  int variant = -1;  // config write: the device type the configuration is for
 };
 
 // The maintenance actions by name.

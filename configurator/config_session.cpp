@@ -329,6 +329,10 @@ class ConfigRun {
   bool failed_ = false;
 };
 
+std::string ConsoleLine(const std::string& consoleNumber) {
+  return "<Пульт. номер - " + consoleNumber + ">";
+}
+
 maintenance::Maintenance::Job ConfiguratorJob(std::shared_ptr<ConfigChannel> channel,
                                               std::string consoleLine) {
   return [channel = std::move(channel), consoleLine = std::move(consoleLine)](

@@ -94,6 +94,9 @@ class ConfigChannel {
   std::atomic<bool> reReadArmed_{false};
 };
 
+// The device line's start: "<Пульт. номер - N1/N2/N3>".
+std::string ConsoleLine(const std::string& consoleNumber);
+
 // The job of a configurator run on the maintenance session: identify, then
 // commands from the channel until kClose or an abort. `consoleLine` is
 // "<Пульт. номер - N1/N2/N3>". True when the run ended by kClose.

@@ -19,6 +19,9 @@
 #include <thread>
 #include <vector>
 
+#include "configurator/code_tables.h"
+#include "configurator/config_file.h"
+#include "configurator/image.h"
 #include "platform/unix_socket.h"
 #include "tests/support/child_process.h"
 #include "tests/support/sim_output.h"
@@ -410,8 +413,9 @@ TEST_F(Relayctl, ChannelTestOfADevsimDevice) {
     const CtlRun run = Ctl(r.args);
     EXPECT_EQ(run.status, r.status) << r.args[4] << "\n" << run.out;
     EXPECT_NE(run.out.find(r.shows), std::string::npos) << r.args[4] << "\n" << run.out;
-    if (!r.deviceReads.empty())
+    if (!r.deviceReads.empty()) {
       EXPECT_FALSE(devsim.WaitForLine("test: channel mask " + r.deviceReads, 5s).empty());
+    }
   }
   EXPECT_EQ(devsim.Count("test: channel mask"), 2u) << "refused masks reach no device";
   EXPECT_EQ(devsim.Count("end of test exchange"), 2u);
@@ -548,6 +552,90 @@ TEST_F(Relayctl, EthernetFirmwareOfDevsimDevices) {
   EXPECT_NE(batch.out.find("2 из 2"), std::string::npos) << batch.out;
   EXPECT_EQ(ReadFile("eth.out"), firmware);
   EXPECT_EQ(devsim.Terminate(), 0) << testsupport::Joined(devsim.Lines());
+}
+
+// The configurator through relayctl against a devsim device with a Rielta
+// expander: identify, a read into a file, a loop type and a user code changed
+// in that file and written back, the key reader, the expander's tables; the
+// device's image afterwards differs from the seed in exactly those bytes.
+TEST_F(Relayctl, ConfiguratorOfADevsimDevice) {
+  ASSERT_NO_FATAL_FAILURE(MakeRegistry(1));
+  ASSERT_NO_FATAL_FAILURE(StartServer({"--tick-ms", "10"}));
+  configurator::Image seed{};
+  for (size_t i = 0; i < 127; ++i) seed[i] = uint8_t(i % 10);  // codes of digits, loops in range
+  for (size_t i = 131; i < 256; ++i) seed[i] = uint8_t(i * 3);
+  seed[2] = seed[3] = 0;  // the installer's code, never shown, is stored as 0
+  seed[configurator::off::kOptionsA] = 0x08;  // the Rielta expander
+  std::string why;
+  ASSERT_TRUE(configurator::SaveConfigFile(dir.File("seed.dat"), 250, seed, &why)) << why;
+  configurator::Image other = seed;
+  ASSERT_TRUE(configurator::SaveConfigFile(dir.File("gsm.dat"), 251, other, &why)) << why;
+  ChildProcess devsim(kBin + "/devsim",
+                      {"--server", "127.0.0.1:" + std::to_string(port), "--ndx",
+                       dir.File("relay-server.ndx"), "--port", std::to_string(devicePort), "--maint",
+                       "--verbose", "--maint-versions", "77.10/51.39", "--maint-config-file",
+                       dir.File("seed.dat"), "--maint-config-out", dir.File("out.dat"),
+                       "--maint-expander", "rielta", "--maint-key-after", "1", "--heartbeat-ms",
+                       "500", "--duration-ms", "60000"},
+                      /*withStderr=*/true);
+  ASSERT_TRUE(testsupport::DeviceUp(devsim)) << testsupport::Joined(devsim.Lines());
+  testsupport::WriteFile(dir.File("login"), "admin\nadmin\n");
+  testsupport::WriteFile(dir.File("wrong"), "admin\nadmiN\n");
+  const auto login = [&](std::vector<std::string> a) {
+    a.insert(a.end(), {"--credentials", dir.File("login")});
+    return a;
+  };
+
+  CtlRun run = Ctl(login({"config", "1/0/1", "identify"}));
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("<Пульт. номер - 1/0/1> \"Гравен-Net\""), std::string::npos) << run.out;
+
+  run = Ctl(login({"config", "1/0/1", "read", dir.File("read.dat")}), 60s);
+  ASSERT_EQ(run.status, 0) << run.out;
+  const configurator::LoadedConfig read =
+      configurator::LoadConfigFile(dir.File("read.dat"), {}, 250);
+  ASSERT_FALSE(read.formatError) << read.why;
+  EXPECT_TRUE(std::equal(seed.begin(), seed.begin() + 256, read.image.begin()));
+
+  // ШС2 becomes "Вход", user 3 gets the code 1234.
+  configurator::Image edited = read.image;
+  configurator::SetLoopType(edited, 2, 5);
+  configurator::CodeTable codes = configurator::CodesFromImage(edited);
+  codes[2].code = "1234";
+  configurator::CodesIntoImage(codes, edited);
+  ASSERT_TRUE(configurator::SaveConfigFile(dir.File("edited.dat"), 250, edited, &why)) << why;
+  run = Ctl(login({"config", "1/0/1", "write", dir.File("edited.dat")}), 60s);
+  EXPECT_EQ(run.status, 0) << run.out;
+  EXPECT_NE(run.out.find("Запись OK."), std::string::npos) << run.out;
+
+  const struct {
+    std::vector<std::string> args;
+    int status;
+    std::string shows;
+  } rows[] = {
+      {login({"config", "1/0/1", "key"}), 0, "Ключ: 9300"},
+      {login({"config", "1/0/1", "expander", "read"}), 0, "Фотон-12-РК"},
+      {login({"config", "1/0/1", "write", dir.File("gsm.dat")}), 1, "другого типа"},
+      {login({"config", "1/0/1", "write", dir.File("absent.dat")}), 2, "absent.dat"},
+      {{"config", "1/0/1", "read", dir.File("x.dat"), "--credentials", dir.File("wrong")}, 1,
+       "Не верный Пользователь или Пароль."},
+      {login({"config", "1/0/1", "erase"}), 2, "ожидается identify"},
+  };
+  for (const auto& r : rows) {
+    run = Ctl(r.args, 60s);
+    EXPECT_EQ(run.status, r.status) << r.args[2] << "\n" << run.out;
+    EXPECT_NE(run.out.find(r.shows), std::string::npos) << r.args[2] << "\n" << run.out;
+  }
+
+  EXPECT_EQ(devsim.Terminate(), 0) << testsupport::Joined(devsim.Lines());
+  const std::string out = ReadFile("out.dat");
+  ASSERT_EQ(out.size(), 356u);
+  std::vector<size_t> changed;
+  for (size_t i = 0; i < 256; ++i)
+    if (uint8_t(out[100 + i]) != seed[i]) changed.push_back(i);
+  // The loop type, its two delays and link bits (type 5 keeps them), the
+  // code's two bytes; 127..130 go as 0 with every write and were 0 already.
+  EXPECT_EQ(changed, (std::vector<size_t>{10, 11, 101})) << testsupport::Joined(devsim.Lines());
 }
 
 }  // namespace

@@ -28,6 +28,11 @@ const char kUsage[] =
     "                                      (4620/67k22/46k22) или Ethernet-контроллера (87J60)\n"
     "                                      удалённое обслуживание: пользователь и пароль\n"
     "                                      прибора - две строки файла или стандартного ввода\n"
+    "  config ПРИБОР identify|key [--credentials ФАЙЛ]\n"
+    "  config ПРИБОР read|write ФАЙЛ.dat [--credentials ФАЙЛ]\n"
+    "  config ПРИБОР expander read [--credentials ФАЙЛ]\n"
+    "                                      конфигуратор прибора: опознание, ключ со считывателя,\n"
+    "                                      чтение и запись конфигурации, таблицы радиорасширителя\n"
     "  batch update-main|update-eth ФАЙЛ.hex ПРИБОР... [--credentials ФАЙЛ]\n"
     "                                      обновление приборов один за другим, таблица итогов;\n"
     "                                      код выхода 0, только если обновлены все\n"
@@ -48,7 +53,7 @@ const Verb kVerbs[] = {
     {"request", 2, 2},    {"save", 0, 0},       {"load", 0, 0},
     {"compare", 0, 0},    {"export", 0, 0},     {"settings", 0, 1000},
     {"messages", 0, 0},   {"trace", 0, 1},      {"maint", 2, 3},
-    {"batch", 3, 65534},
+    {"config", 2, 3},     {"batch", 3, 65534},
 };
 
 // A channel mask of the test: decimal, 0x hexadecimal or 0b binary, 0..max.
@@ -164,7 +169,8 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
       !only(wait, "--wait", verb == "request") ||
       !only(timeout != 0, "--timeout", verb == "request" && wait) ||
       !only(c.follow, "--follow", verb == "messages" || verb == "trace") ||
-      !only(!c.credentialsFile.empty(), "--credentials", verb == "maint" || verb == "batch") ||
+      !only(!c.credentialsFile.empty(), "--credentials",
+            verb == "maint" || verb == "batch" || verb == "config") ||
       !only(!c.newCredentialsFile.empty(), "--new-credentials",
             verb == "maint" && n == 2 && words[2] == "credentials") ||
       !only(lan.has_value(), "--lan", verb == "maint" && n == 2 && words[2] == "test") ||
@@ -188,6 +194,23 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
     }
     c.firmwareFile = words[2];
     c.batchDevices.assign(words.begin() + 3, words.end());
+  }
+  std::string configAction;
+  if (verb == "config") {
+    const std::string& a = words[2];
+    const bool withFile = a == "read" || a == "write";
+    if (a == "expander" && n == 3 && words[3] == "read") {
+      configAction = "expander-read";
+    } else if ((a == "identify" || a == "key") && n == 2) {
+      configAction = a;
+    } else if (withFile && n == 3) {
+      configAction = a;
+      c.configFile = words[3];
+    } else {
+      *error = withFile ? "config " + a + ": нужен файл конфигурации .dat"
+                        : "config: ожидается identify, key, read ФАЙЛ, write ФАЙЛ или expander read";
+      return std::nullopt;
+    }
   }
   if (verb == "maint" && words[2] == "credentials" && c.newCredentialsFile.empty()) {
     *error = "maint credentials: нужен --new-credentials ФАЙЛ с новыми пользователем и паролем";
@@ -240,7 +263,12 @@ std::optional<Command> ParseCommand(const std::vector<std::string>& args, std::s
     }
     r[setting ? "set" : "keys"] = list;
   }
-  if (c.follow && verb != "maint" && verb != "batch") r["follow"] = true;
+  if (verb == "config") {
+    r["device"] = words[1];
+    r["action"] = configAction;
+    c.follow = true;  // the session's log comes as it goes, then its end
+  }
+  if (c.follow && verb != "maint" && verb != "batch" && verb != "config") r["follow"] = true;
   if (c.yes) r["yes"] = true;
   return c;
 }

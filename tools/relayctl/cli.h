@@ -21,6 +21,8 @@ struct Command {
   std::string credentialsFile, newCredentialsFile;
   // maint net-read / net-write: the device network settings file.
   std::string settingsFile;
+  // config read / write: the configuration file.
+  std::string configFile;
   // maint update-main / update-eth and batch: the firmware file.
   std::string firmwareFile;
   // batch: the devices updated one after another; the request is a maint

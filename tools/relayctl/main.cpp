@@ -14,10 +14,13 @@
 #include <unistd.h>
 #include <vector>
 
+#include "configurator/config_file.h"
+#include "configurator/image.h"
 #include "maintenance/firmware_file.h"
 #include "maintenance/intel_hex.h"
 #include "maintenance/settings_file.h"
 #include "platform/base64.h"
+#include "platform/hex_text.h"
 #include "platform/unix_socket.h"
 #include "tools/relayctl/cli.h"
 #include "tools/relayctl/output.h"
@@ -111,6 +114,48 @@ int SaveImage(const relayctl::Command& c, const json& done) {
     return kDone;
   }
   return Fail(kFailed, c.settingsFile + ": " + why);
+}
+
+// The configuration file into a config write request: its image and type.
+bool ReadConfigFile(relayctl::Command& c, std::string* error) {
+  const std::optional<std::vector<uint8_t>> bytes = maintenance::ReadFirmwareFile(c.configFile);
+  if (!bytes) {
+    *error = c.configFile + ": файл не прочитан";
+    return false;
+  }
+  const uint8_t variant = bytes->size() > 1 ? (*bytes)[1] : 0;
+  const configurator::LoadedConfig loaded = configurator::ParseConfigFile(*bytes, {}, variant);
+  if (loaded.formatError) {
+    *error = c.configFile + ": " + (loaded.why.empty() ? "неверный формат файла" : loaded.why);
+    return false;
+  }
+  c.request["variant"] = loaded.variant;
+  c.request["image"] = platform::HexEncode(
+      std::span<const uint8_t>(loaded.image.data(), configurator::off::kEnd));
+  return true;
+}
+
+// A config run's end: the configuration read into its file, the expander's tables shown.
+int ConfigDone(const relayctl::Command& c, const json& done, int status) {
+  const std::string action = c.request.value("action", "");
+  if (done.contains("error") && !c.json) Fail(0, done.value("error", ""));
+  if (status != kDone) return status;
+  if (action == "read") {
+    const auto image = platform::HexDecode(done.value("image", ""));
+    configurator::Image full{};
+    std::string why = "сервер не передал конфигурацию";
+    if (image && image->size() <= full.size()) {
+      std::copy(image->begin(), image->end(), full.begin());
+      if (configurator::SaveConfigFile(c.configFile, uint8_t(done.value("variant", 0)), full, &why)) {
+        if (!c.json) std::printf("Конфигурация записана в %s\n", c.configFile.c_str());
+        return kDone;
+      }
+    }
+    return Fail(kFailed, c.configFile + ": " + why);
+  }
+  if (action == "expander-read" && !c.json)
+    std::puts(done.value("expander", json::object()).dump(2, ' ', false, json::error_handler_t::replace).c_str());
+  return kDone;
 }
 
 // The firmware file into the request, its path made absolute: the session's
@@ -239,7 +284,11 @@ int main(int argc, char** argv) {
   const std::string dir = command->dataDir.empty() ? ExecutableDir() : command->dataDir;
   const std::string path = dir + "/relay-server.sock";
   const std::string verb = command->request["verb"];
-  if (verb == "maint" && !ReadCredentials(*command, &error)) return Fail(kUsage, error);
+  if ((verb == "maint" || verb == "config") && !ReadCredentials(*command, &error))
+    return Fail(kUsage, error);
+  if (verb == "config" && command->request.value("action", "") == "write" &&
+      !ReadConfigFile(*command, &error))
+    return Fail(kUsage, error);
   if (verb == "maint" && command->request.value("action", "") == "net-write") {
     maintenance::NetworkBlock image{};
     if (maintenance::ReadSettingsFile(command->settingsFile, image, &error) !=
@@ -280,6 +329,7 @@ int main(int argc, char** argv) {
           status = item.value("ok", false) ? kDone : kFailed;
           if (status == kDone && command->request.value("action", "") == "net-read")
             status = SaveImage(*command, item);
+          if (verb == "config") status = ConfigDone(*command, item, status);
           if (status != kDone && !command->json) Fail(0, "обслуживание не выполнено");
           return false;
         }
