@@ -9,6 +9,7 @@
 #include <system_error>
 
 #include "platform/cp1251.h"
+#include "platform/folder.h"
 #include "platform/replace_file.h"
 
 namespace configurator {
@@ -45,15 +46,7 @@ size_t FileImageSize(uint8_t variant) {
 std::string ConfigFolder(const std::string& exeDir, uint8_t variant, std::string* error) {
   std::filesystem::path folder(exeDir);
   if (const auto files = FilesOfVariant(variant)) folder /= files->folder;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec || !std::filesystem::is_directory(folder, ec)) {
-    if (error)
-      *error = "Не удалось создать папку \"" + folder.string() + "\": " +
-               (ec ? ec.message() : std::string(std::strerror(ENOTDIR)));
-    return {};
-  }
-  return folder.string();
+  return platform::EnsureFolder(folder.string(), error);
 }
 
 std::vector<uint8_t> ConfigFileBytes(uint8_t variant, const Image& image) {

@@ -8,6 +8,7 @@
 #include <memory>
 #include <system_error>
 
+#include "platform/folder.h"
 #include "platform/hex_text.h"
 #include "platform/replace_file.h"
 
@@ -22,16 +23,7 @@ struct FileCloser {
 }  // namespace
 
 std::string SettingsFolder(const std::string& exeDir, std::string* error) {
-  const std::filesystem::path folder = std::filesystem::path(exeDir) / kSettingsFolderName;
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  if (ec || !std::filesystem::is_directory(folder, ec)) {
-    if (error)
-      *error = "Не удалось создать папку \"" + folder.string() + "\": " +
-               (ec ? ec.message() : std::string(std::strerror(ENOTDIR)));
-    return {};
-  }
-  return folder.string();
+  return platform::EnsureFolder((std::filesystem::path(exeDir) / kSettingsFolderName).string(), error);
 }
 
 DatLoad LoadSettingsImage(std::span<const uint8_t> content, NetworkBlock& block) {
