@@ -1,14 +1,17 @@
 #include "configurator/frame.h"
 
+#include <algorithm>
+
 #include "devlink/crc8.h"
 
 namespace configurator {
 
 std::vector<uint8_t> BuildFrame(uint8_t seq, uint8_t command, std::span<const uint8_t> data) {
-  std::vector<uint8_t> f = {0xFE, 0, 0x01, 0x7F, seq, 0x00, command};
-  f.insert(f.end(), data.begin(), data.end());
-  f[1] = uint8_t(f.size() - 1);  // L: the CRC byte is at L + 1
-  f.push_back(devlink::Crc8Bytes(f.data(), f.size()));
+  std::vector<uint8_t> f(kFrameHeader + data.size() + 1);
+  const uint8_t head[kFrameHeader] = {0xFE, uint8_t(f.size() - 2), 0x01, 0x7F, seq, 0x00, command};
+  std::copy(head, head + kFrameHeader, f.begin());
+  std::copy(data.begin(), data.end(), f.begin() + kFrameHeader);
+  f.back() = devlink::Crc8Bytes(f.data(), f.size() - 1);  // L = size - 2: the CRC at L + 1
   return f;
 }
 
