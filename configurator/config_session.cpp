@@ -126,6 +126,9 @@ class ConfigRun {
     devlink::DeviceLink& link = x_.Link();
     std::lock_guard<std::mutex> lock(link.Lock);
     if (on) {
+      // Notices from before this run are not this run's.
+      link.handoff.statesArrived = 0;
+      link.handoff.operationFinished = 0;
       ConfigChannel* ch = &ch_;
       link.handoff.configuratorDelivery = [ch](const uint8_t* block) { ch->Deliver(block); };
     } else {
