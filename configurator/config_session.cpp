@@ -11,6 +11,8 @@ namespace configurator {
 
 namespace {
 using Clock = std::chrono::steady_clock;
+// The sequence byte goes on from run to run for the program's lifetime.
+std::atomic<uint8_t> lastSeq{0};
 }  // namespace
 
 void ConfigChannel::Deliver(const uint8_t* block) {
@@ -67,7 +69,8 @@ void ConfigChannel::Notify(ConfigNotice n) {
 // One run: the state the window's form keeps beside the transfer.
 class ConfigRun {
  public:
-  ConfigRun(maintenance::Exchange& x, ConfigChannel& ch) : x_(x), ch_(ch) {}
+  ConfigRun(maintenance::Exchange& x, ConfigChannel& ch) : x_(x), ch_(ch), t_(lastSeq.load()) {}
+  ~ConfigRun() { lastSeq = t_.Seq(); }
 
   // With `script`, its steps stand in for the operator's commands.
   bool Run(const std::string& consoleLine, std::vector<ConfigCommand>* script = nullptr) {

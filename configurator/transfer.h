@@ -49,6 +49,9 @@ class ConfigTransfer {
  public:
   using Frames = std::vector<std::vector<uint8_t>>;
 
+  // `seq`: the sequence byte to go on from (the last run's).
+  explicit ConfigTransfer(uint8_t seq = 0) : seq_(seq) {}
+
   // Identify, as the window does when it opens; `consoleLine` is the text
   // "<Пульт. номер - N1/N2/N3>" the device line starts with.
   Frames Identify(const std::string& consoleLine);
@@ -95,7 +98,7 @@ class ConfigTransfer {
 
   Op op_ = Op::kIdle;
   uint8_t variant_ = 0;
-  uint8_t seq_ = 0;  // kept for the transfer's lifetime; wraps 255 to 0
+  uint8_t seq_;  // wraps 255 to 0
   uint32_t address_ = 0;
   std::vector<uint8_t> pending_;  // the last request, kept for repeats
   bool outstanding_ = false;
