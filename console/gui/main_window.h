@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/server.h"
-#include "maintenance/gui/file_chooser.h"
+#include "console/gui/file_chooser.h"
 #include "maintenance/gui/maintenance_window.h"
 #include "console/device_grid.h"
 
@@ -134,7 +134,7 @@ class MainWindow final : public QMainWindow {
   Asker& asker_;
   DeviceTableModel* model_ = nullptr;
   HelpWindow* help_ = nullptr;
-  maintenance::gui::DialogChooser files_;
+  console::gui::DialogChooser files_;
   maintenance::gui::MaintenanceWindow* maint_ = nullptr;
   QSystemTrayIcon* tray_ = nullptr;
   QTimer frontTimer_;

@@ -7,10 +7,14 @@
 #include <QElapsedTimer>
 #include <QPushButton>
 #include <QTabWidget>
+#include <algorithm>
 #include <cstdio>
+#include <iterator>
 #include <string>
+#include <vector>
 
 #include "app/server.h"
+#include "configurator/gui/config_window.h"
 #include "console/gui/asker.h"
 #include "console/gui/main_window.h"
 #include "maintenance/gui/maintenance_window.h"
@@ -28,6 +32,62 @@ void Settle(int ms) {
   QElapsedTimer t;
   t.start();
   while (t.elapsed() < ms) QApplication::processEvents(QEventLoop::AllEvents, 20);
+}
+
+bool Save(QWidget* w, const QString& file) {
+  if (!w->grab().save(file)) {
+    std::fprintf(stderr, "console_screenshots: cannot write %s\n", file.toUtf8().constData());
+    return false;
+  }
+  std::printf("%s\n", file.toUtf8().constData());
+  return true;
+}
+
+// What a device's run reports when it identifies and reads: an image with
+// codes, a key, loops and outputs, and a Rielta expander with four devices.
+void FeedConfigurator(configurator::gui::ConfigWindow& w) {
+  using configurator::ConfigEvent;
+  using configurator::ConfigNotice;
+  ConfigNotice id;
+  id.transfer = ConfigEvent::Of(ConfigEvent::Kind::kIdentified);
+  id.transfer.variant = configurator::kVariantF;
+  id.transfer.text = "<Пульт. номер - 1/0/1> \"Гравен-Net\"";
+  w.Take(id);
+  std::vector<uint8_t> im(257, 0);
+  const uint8_t codes[][5] = {{0x21, 0x43, 0, 0, 0xFF}, {0x65, 0x87, 0x11, 0x11, 0x13},
+                              {0x90, 0x90, 0, 0, 0x30}};
+  for (size_t r = 0; r < 3; ++r) std::copy(codes[r], codes[r] + 5, im.begin() + 5 * r);
+  const uint8_t key[4] = {0xC4, 0xB3, 0xA2, 0x01};
+  std::copy(key, key + 4, im.begin() + 156);
+  im[235] = 0x33;
+  const uint8_t fields[] = {0, 2, 5, 7, 30, 0, 0, 0, 15, 0, 0, 0, 0x01, 0x02, 0x0F, 10, 255, 60,
+                            0x82, 1, 0, 15, 0, 30, 0x19, 0x09};
+  std::copy(std::begin(fields), std::end(fields), im.begin() + 100);
+  ConfigNotice read;
+  read.transfer = ConfigEvent::Of(ConfigEvent::Kind::kReadDone, 257);
+  read.transfer.bytes = im;
+  w.Take(read);
+  ConfigNotice blocks;
+  blocks.kind = ConfigNotice::Kind::kExpanderRead;
+  blocks.ok = true;
+  blocks.expander = configurator::Expander::kRielta;
+  const uint8_t devices[][7] = {{0, 0x41, 0x11, 1, 1, 1, 0x80},
+                                {1, 0x11, 0x14, 2, 1, 2, 0x00},
+                                {2, 0x30, 0x31, 3, 2, 0, 0x00},
+                                {4, 0x31, 0x13, 5, 2, 5, 0x80}};
+  for (const auto& s : devices) {
+    std::copy(s + 1, s + 4, blocks.blocks.table.begin() + 1 + 3 * s[0]);
+    std::copy(s + 4, s + 7, blocks.blocks.settings.begin() + 1 + 3 * s[0]);
+  }
+  blocks.blocks.owners[3] = 7;
+  blocks.blocks.table[97] = 12;
+  blocks.blocks.table[98] = 2;
+  blocks.blocks.table[99] = 0x32;
+  w.Take(blocks);
+  ConfigNotice status;
+  status.kind = ConfigNotice::Kind::kStatus;
+  status.text = "Чтение OK.";
+  w.Take(status);
 }
 
 }  // namespace
@@ -103,6 +163,22 @@ int main(int argc, char** argv) {
     return 1;
   }
   std::printf("%s\n", maintFile.toUtf8().constData());
+  maint->findChild<QPushButton*>("OldCancel")->click();
+  // The configurator of that device, as its run reports an identify and a read.
+  auto* config = maint->findChild<configurator::gui::ConfigWindow*>("TFormConfig");
+  if (!config || !config->Open("1/0/1", &error)) {
+    std::fprintf(stderr, "console_screenshots: the configurator did not open: %s\n", error.c_str());
+    return 1;
+  }
+  FeedConfigurator(*config);
+  auto* pages = config->findChild<QTabWidget*>("PageControl1");
+  const char* configNames[] = {"params", "keys", "codes", "rielta"};
+  for (int k = 0; k < 4; ++k) {
+    pages->setCurrentIndex(k);
+    Settle(200);
+    if (!Save(config, out + "/configurator-" + configNames[k] + ".png")) return 1;
+  }
+  config->close();
   maint->close();
   window.Shutdown(false);
   return 0;

@@ -15,6 +15,7 @@
 #include <tuple>
 #include <utility>
 
+#include "configurator/gui/config_window.h"
 #include "console/gui/widgets.h"
 #include "console/line_format.h"
 #include "maintenance/firmware_file.h"
@@ -65,7 +66,7 @@ void CredentialFields(QFrame* panel, QLineEdit*& user, QLineEdit*& password, con
 }  // namespace
 
 MaintenanceWindow::MaintenanceWindow(app::Server& server, console::gui::Asker& asker,
-                                     FileChooser& files, QWidget* parent)
+                                     console::gui::FileChooser& files, QWidget* parent)
     : QWidget(parent, Qt::Window), server_(server), asker_(asker), files_(files) {
   setObjectName("TfrmMain");
   setWindowTitle("Удаленное обслуживание.");
@@ -166,12 +167,10 @@ MaintenanceWindow::MaintenanceWindow(app::Server& server, console::gui::Asker& a
     v->addLayout(row);
   }
 
-  // The device configurator is not part of this build: its button stays off.
-  ConfigPribor->setEnabled(false);
-
   connect(btnPassw, &QPushButton::clicked, this, [this] { AskLogin(Pending::kCredentials); });
   connect(BitBtn4, &QPushButton::clicked, this, [this] { AskLogin(Pending::kVersions); });
   connect(NetNastrButton, &QPushButton::clicked, this, [this] { AskLogin(Pending::kNetwork); });
+  connect(ConfigPribor, &QPushButton::clicked, this, [this] { AskLogin(Pending::kConfigurator); });
   connect(Test, &QPushButton::clicked, this, [this] {
     if (JobRunning()) {
       Log("Выполняется другая операция.");
@@ -213,6 +212,9 @@ MaintenanceWindow::MaintenanceWindow(app::Server& server, console::gui::Asker& a
 
   network_ = new NetworkSettingsWindow(server_, *this, asker_, files_, this);
   test_ = new TestWindow(server_, *this, asker_, this);
+  config_ = new configurator::gui::ConfigWindow(server_, asker_, files_, this);
+  connect(config_, &configurator::gui::ConfigWindow::Closed, this, [this] { EnableActions(true); });
+  connect(config_, &configurator::gui::ConfigWindow::Message, this, &MaintenanceWindow::Log);
 
   pump_.setInterval(50);
   connect(&pump_, &QTimer::timeout, this, &MaintenanceWindow::Pump);
@@ -273,7 +275,8 @@ bool MaintenanceWindow::Run(const std::string& what, Maintenance::Job job,
 }
 
 void MaintenanceWindow::EnableActions(bool on) {
-  for (QPushButton* b : {btnLoad, btnPassw, NetNastrButton, BitBtn4}) b->setEnabled(on);
+  for (QPushButton* b : {btnLoad, btnPassw, NetNastrButton, ConfigPribor, BitBtn4})
+    b->setEnabled(on);
 }
 
 void MaintenanceWindow::EnableTest(bool on) { Test->setEnabled(on); }
@@ -322,6 +325,15 @@ void MaintenanceWindow::RunPending() {
         break;
       case Pending::kNetwork: network_->Open(); break;
       case Pending::kTest: test_->Open(); break;
+      case Pending::kConfigurator: {
+        // The configurator's run takes the session until its window closes.
+        std::string why;
+        if (!config_->Open(edtHost->text(), &why)) {
+          Log(QString::fromStdString(why));
+          EnableActions(true);
+        }
+        break;
+      }
       default: EnableActions(true); break;
     }
   };
@@ -329,6 +341,7 @@ void MaintenanceWindow::RunPending() {
   switch (pending_) {
     case Pending::kCredentials:
     case Pending::kTest:
+    case Pending::kConfigurator:
       job = WithLogin(login_, [](Exchange&) { return true; });
       break;
     case Pending::kVersions: job = VersionsJob(login_); break;
@@ -352,10 +365,6 @@ void MaintenanceWindow::RunPending() {
       if (!Run(eth ? "обновление 87J60" : "обновление прошивки", std::move(job), done)) done(false);
       return;
     }
-    case Pending::kConfigurator:
-      // The device configurator is not part of this build; its button stays off.
-      EnableActions(true);
-      return;
   }
   if (!Run("окно обслуживания", std::move(job), afterLogin)) EnableActions(true);
 }
@@ -384,7 +393,7 @@ void MaintenanceWindow::OnNewOk() {
   PanelNew->hide();
   // "Запрос N-версии" stays off until another path enables it.
   const auto enable = [this](bool) {
-    for (QPushButton* b : {btnLoad, btnPassw, NetNastrButton}) b->setEnabled(true);
+    for (QPushButton* b : {btnLoad, btnPassw, NetNastrButton, ConfigPribor}) b->setEnabled(true);
   };
   if (!Run("смена пароля",
            [fresh](Exchange& x) { return SendNewCredentials(x, fresh.user, fresh.password); },
@@ -394,7 +403,7 @@ void MaintenanceWindow::OnNewOk() {
 
 void MaintenanceWindow::OnNewCancel() {
   PanelNew->hide();
-  for (QPushButton* b : {btnLoad, btnPassw, NetNastrButton}) b->setEnabled(true);
+  for (QPushButton* b : {btnLoad, btnPassw, NetNastrButton, ConfigPribor}) b->setEnabled(true);
   server_.Maint().Abort();
 }
 
@@ -435,6 +444,7 @@ void MaintenanceWindow::closeEvent(QCloseEvent* e) {
   SaveGeometry();
   if (network_->IsOpen()) network_->close();
   if (test_->IsOpen() || !Test->isEnabled()) test_->close();
+  if (config_->IsOpen()) config_->close();
   pump_.stop();
   done_ = nullptr;
   server_.CloseMaintenance();

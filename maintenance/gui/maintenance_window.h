@@ -11,7 +11,7 @@
 #include "app/server.h"
 #include "console/gui/asker.h"
 #include "maintenance/actions.h"
-#include "maintenance/gui/file_chooser.h"
+#include "console/gui/file_chooser.h"
 
 class QCheckBox;
 class QFrame;
@@ -22,6 +22,10 @@ class QProgressBar;
 class QPushButton;
 class QRadioButton;
 
+namespace configurator::gui {
+class ConfigWindow;
+}
+
 namespace maintenance::gui {
 
 class NetworkSettingsWindow;
@@ -31,8 +35,8 @@ class MaintenanceWindow : public QWidget {
   Q_OBJECT
 
  public:
-  MaintenanceWindow(app::Server& server, console::gui::Asker& asker, FileChooser& files,
-                    QWidget* parent = nullptr);
+  MaintenanceWindow(app::Server& server, console::gui::Asker& asker,
+                    console::gui::FileChooser& files, QWidget* parent = nullptr);
   ~MaintenanceWindow() override;
 
   // Shown for device `d`; false, with a notice to the operator, when the
@@ -74,7 +78,7 @@ class MaintenanceWindow : public QWidget {
 
   app::Server& server_;
   console::gui::Asker& asker_;
-  FileChooser& files_;
+  console::gui::FileChooser& files_;
   QTimer pump_;
   Pending pending_ = Pending::kVersions;
   std::function<void(bool)> done_;
@@ -82,6 +86,7 @@ class MaintenanceWindow : public QWidget {
 
   NetworkSettingsWindow* network_ = nullptr;
   TestWindow* test_ = nullptr;
+  configurator::gui::ConfigWindow* config_ = nullptr;
 
  public:  // the controls, named as the operator's form names them
   QLineEdit* edtHost = nullptr;

@@ -68,8 +68,8 @@ void Enable(std::initializer_list<QWidget*> widgets, bool on) {
 }  // namespace
 
 NetworkSettingsWindow::NetworkSettingsWindow(app::Server& server, MaintenanceWindow& owner,
-                                             console::gui::Asker& asker, FileChooser& files,
-                                             QWidget* parent)
+                                             console::gui::Asker& asker,
+                                             console::gui::FileChooser& files, QWidget* parent)
     : QMainWindow(parent, Qt::Window), server_(server), owner_(owner), asker_(asker),
       files_(files) {
   setObjectName("TNetNastr");

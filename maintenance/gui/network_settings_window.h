@@ -9,7 +9,7 @@
 #include "app/server.h"
 #include "console/gui/asker.h"
 #include "maintenance/events.h"
-#include "maintenance/gui/file_chooser.h"
+#include "console/gui/file_chooser.h"
 #include "maintenance/network_exchange.h"
 #include "maintenance/settings_fields.h"
 
@@ -30,7 +30,7 @@ class NetworkSettingsWindow : public QMainWindow {
 
  public:
   NetworkSettingsWindow(app::Server& server, MaintenanceWindow& owner, console::gui::Asker& asker,
-                        FileChooser& files, QWidget* parent = nullptr);
+                        console::gui::FileChooser& files, QWidget* parent = nullptr);
   ~NetworkSettingsWindow() override;
 
   // Shown empty after the login and the web interface.
@@ -78,7 +78,7 @@ class NetworkSettingsWindow : public QMainWindow {
   app::Server& server_;
   MaintenanceWindow& owner_;
   console::gui::Asker& asker_;
-  FileChooser& files_;
+  console::gui::FileChooser& files_;
   bool open_ = false;
   bool editing_ = false;
   // Grows at each showing: a job that ends after the window was closed or

@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "console/gui/asker.h"
-#include "maintenance/gui/file_chooser.h"
+#include "console/gui/file_chooser.h"
 
 namespace testsupport {
 
@@ -35,7 +35,7 @@ class ScriptedAsker final : public console::gui::Asker {
 };
 
 // Chooses the files the test names; an empty name is a cancelled dialog.
-class ScriptedChooser final : public maintenance::gui::FileChooser {
+class ScriptedChooser final : public console::gui::FileChooser {
  public:
   QString open, save;
   std::vector<QString> folders;  // where each dialog opened

@@ -1,12 +1,12 @@
-// File choice for the maintenance windows: the real dialogs, or an answer
-// from a test in their place.
+// File choice for the windows that open and save files: the real dialogs,
+// or an answer from a test in their place.
 #pragma once
 
 #include <QString>
 
 class QWidget;
 
-namespace maintenance::gui {
+namespace console::gui {
 
 class FileChooser {
  public:
@@ -23,4 +23,4 @@ class DialogChooser final : public FileChooser {
   QString SaveFile(QWidget* parent, const QString& suggested, const QString& filter) override;
 };
 
-}  // namespace maintenance::gui
+}  // namespace console::gui

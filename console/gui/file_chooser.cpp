@@ -1,8 +1,8 @@
-#include "maintenance/gui/file_chooser.h"
+#include "console/gui/file_chooser.h"
 
 #include <QFileDialog>
 
-namespace maintenance::gui {
+namespace console::gui {
 
 QString DialogChooser::OpenFile(QWidget* parent, const QString& folder, const QString& filter) {
   return QFileDialog::getOpenFileName(parent, QString(), folder, filter);
@@ -12,4 +12,4 @@ QString DialogChooser::SaveFile(QWidget* parent, const QString& suggested, const
   return QFileDialog::getSaveFileName(parent, QString(), suggested, filter);
 }
 
-}  // namespace maintenance::gui
+}  // namespace console::gui
