@@ -10,6 +10,7 @@
 #include <functional>
 #include <iterator>
 #include <memory>
+#include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
@@ -105,6 +106,8 @@ class ConfiguratorRun : public LinkFixture {
     sim = std::make_unique<devsim::Simulator>(o);
     ASSERT_TRUE(sim->Open(&why)) << why;
     simThread = std::thread([this] { sim->Run(); });
+    // The worker reads the record meanwhile.
+    std::lock_guard<std::mutex> lock(link.Lock);
     AddDevice(3, {1, 0, 5}, kDevsimAddress, sim->LocalPorts()[0], 0);
   }
   void StopDevice() {

@@ -423,7 +423,11 @@ TEST_F(EthUpdateWithDevsim, StoredFileAndFaults) {
     SCOPED_TRACE(c.name);
     const std::string out = dir.File(std::string(c.name) + ".bin");
     DevsimDevice devsim(udp.BoundPort(), {out, c.fault, c.faultBlock});
-    AddDevice(3, {1, 0, 5}, kDevsimAddress, devsim.Port(), 0);
+    {
+      // The worker reads the record while the last case's loader still answers.
+      std::lock_guard<std::mutex> lock(link.Lock);
+      AddDevice(3, {1, 0, 5}, kDevsimAddress, devsim.Port(), 0);
+    }
     const std::vector<uint8_t> file = HexText(c.size);
     const Outcome o = RunJob(session, Update(file));
     EXPECT_EQ(o.ok, c.ok);

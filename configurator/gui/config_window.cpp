@@ -52,12 +52,7 @@ ConfigWindow::ConfigWindow(app::Server& server, console::gui::Asker& asker,
   setObjectName("TFormConfig");
   setWindowTitle("Конфигуратор прибора");
 
-  QMenu* file = menuBar()->addMenu("Файл");
-  file->setObjectName("N1");
-  QAction* load = file->addAction("Считать");
-  load->setObjectName("N2");
-  QAction* save = file->addAction("Сохранить");
-  save->setObjectName("N3");
+  const auto [load, save] = console::gui::AddFileMenu(this);
 
   auto* central = new QWidget(this);
   setCentralWidget(central);

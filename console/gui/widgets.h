@@ -2,9 +2,13 @@
 // control's name on the operator's form, which tests and the settings use.
 #pragma once
 
+#include <QAction>
 #include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMenuBar>
 #include <QPushButton>
 #include <QString>
 
@@ -33,6 +37,22 @@ inline QLineEdit* Field(QWidget* parent, const char* name, const QString& text =
   auto* e = new QLineEdit(text, parent);
   e->setObjectName(name);
   return e;
+}
+
+// The "Файл" menu of the windows that keep their data in files: "Считать"
+// loads a file, "Сохранить" saves one.
+struct FileMenu {
+  QAction* load;
+  QAction* save;
+};
+
+inline FileMenu AddFileMenu(QMainWindow* window) {
+  QMenu* file = window->menuBar()->addMenu("Файл");
+  file->setObjectName("N1");
+  FileMenu m{file->addAction("Считать"), file->addAction("Сохранить")};
+  m.load->setObjectName("N2");
+  m.save->setObjectName("N3");
+  return m;
 }
 
 }  // namespace console::gui

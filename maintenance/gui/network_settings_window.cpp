@@ -75,12 +75,7 @@ NetworkSettingsWindow::NetworkSettingsWindow(app::Server& server, MaintenanceWin
   setObjectName("TNetNastr");
   setWindowTitle("Сетевые настройки прибора.");
 
-  QMenu* file = menuBar()->addMenu("Файл");
-  file->setObjectName("N1");
-  QAction* load = file->addAction("Считать");
-  load->setObjectName("N2");
-  QAction* save = file->addAction("Сохранить");
-  save->setObjectName("N3");
+  const auto [load, save] = console::gui::AddFileMenu(this);
 
   auto* central = new QWidget(this);
   setCentralWidget(central);
