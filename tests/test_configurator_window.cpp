@@ -15,6 +15,7 @@
 #include <QTableWidget>
 #include <QTest>
 
+#include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -98,8 +99,9 @@ class Configurator : public testsupport::MaintenanceDesk {
     QTest::mousePress(w, Qt::RightButton, {}, at.isNull() ? w->rect().center() : at);
   }
 
-  // "Конфиг.прибора" after the login, the device identified; then read.
-  void OpenAndRead() {
+  // "Конфиг.прибора" after the login, the device identified; then read,
+  // until the expander's table shows a name in slot 0.
+  void OpenAndRead(const char* table = "StringGrid_TypeRielta", int nameColumn = 4) {
     ASSERT_NO_FATAL_FAILURE(Login("ConfigPribor"));
     ASSERT_TRUE(WaitFor([&] { return Config() && Config()->isVisible(); })) << Log().toStdString();
     ASSERT_TRUE(WaitFor([&] { return C<QLabel>("Label6")->text().contains("Гравен"); }));
@@ -109,13 +111,15 @@ class Configurator : public testsupport::MaintenanceDesk {
     C<QPushButton>("ButtonRead")->click();
     // The image, then the expander's settings.
     ASSERT_TRUE(WaitFor([&] {
-      return Status() == "Чтение OK." && !RieltaCell(0, 4).isEmpty();
+      return Status() == "Чтение OK." && !Cell(table, 0, nameColumn).isEmpty();
     })) << Status().toStdString() << "\n" << Log().toStdString();
     ASSERT_TRUE(C<QTabWidget>("PageControl1")->isVisible());
   }
-  QString RieltaCell(int row, int column) {
-    return C<QTableWidget>("StringGrid_TypeRielta")->item(row, column)->text();
+  QString Cell(const char* table, int row, int column) {
+    QTableWidgetItem* item = C<QTableWidget>(table)->item(row, column);
+    return item ? item->text() : QString();
   }
+  QString RieltaCell(int row, int column) { return Cell("StringGrid_TypeRielta", row, column); }
 };
 
 // The params tab and the code and key tabs edit the image; a write sends it,
@@ -265,6 +269,49 @@ TEST_F(Configurator, RieltaTableRegistrationAndNetworkWindow) {
   Choose(MenuItem(tab, "PopupMenu2", "Параметры сети"));
   EXPECT_TRUE(C<QWidget>("TFormLitera_Nnet")->isVisible());
   EXPECT_FALSE(C<QWidget>("TFormLitera_NnetAstra")->isVisible());
+}
+
+// The same device with an Astra-RR expander: its table, the popup's
+// delete-all item, and a deletion whose window closes once the device's
+// notice has been followed by the re-read and the write back.
+class AstraConfigurator : public Configurator {
+ protected:
+  void Prepare() override {
+    seed[cfg::off::kOptionsA] = 0x81;  // backlight always, the Astra-RR expander
+    Configurator::Prepare();
+  }
+  std::vector<std::string> DeviceArgs() override {
+    std::vector<std::string> a = Configurator::DeviceArgs();
+    std::replace(a.begin(), a.end(), std::string("rielta"), std::string("astra"));
+    return a;
+  }
+};
+
+TEST_F(AstraConfigurator, TableAndADeletionFollowedByTheReRead) {
+  ASSERT_NO_FATAL_FAILURE(OpenAndRead("StringGrid_Astra", 3));
+  ShowTab("TabSheetAstra");
+  QWidget* tab = C<QWidget>("TabSheetAstra");
+  auto* table = C<QTableWidget>("StringGrid_Astra");
+  EXPECT_EQ(table->horizontalHeaderItem(11)->text(), "Pсиг(RSSI)");
+  EXPECT_FALSE(C<QCheckBox>("CheckBRHSen")->isChecked()) << "one expander at a time";
+  const QString name = Cell("StringGrid_Astra", 0, 3);
+  const QString channel = Cell("StringGrid_Astra", 0, 2);
+
+  RightPress(table->viewport(), table->visualItemRect(table->item(0, 1)).center());
+  EXPECT_NE(MenuItem(tab, "PopupMenu1", "Удалить все извещатели"), nullptr);
+  asker.answers.push_back(true);
+  Choose(MenuItem(tab, "PopupMenu1", "Удалить этот извещ."));
+  ASSERT_FALSE(asker.asked.empty());
+  EXPECT_EQ(asker.asked.back(), "\"Конфигуратор прибора\".|Извещатель: \"" + name +
+                                    "\"; N-канала: \"" + channel +
+                                    "\"- Будет Удален! Исполнить?");
+  auto* deletion = C<QWidget>("TFormDelIzv");
+  EXPECT_TRUE(deletion->isVisible());
+  EXPECT_TRUE(WaitFor([&] { return !deletion->isVisible(); }, 20s)) << Log().toStdString();
+  // Row 1 went as index 1, slot 0 on the device: the re-read shows it empty.
+  EXPECT_TRUE(WaitFor([&] { return Cell("StringGrid_Astra", 0, 3).isEmpty(); }, 20s));
+  ASSERT_TRUE(WaitFor([&] { return Status() == "Запись - OK."; }, 20s))
+      << Status().toStdString() << "\n" << Log().toStdString();
 }
 
 }  // namespace
