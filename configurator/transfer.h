@@ -81,7 +81,6 @@ class ConfigTransfer {
   bool Busy() const { return op_ != Op::kIdle; }
   uint8_t Variant() const { return variant_; }
   uint8_t Seq() const { return seq_; }
-  int Repeats() const { return repeatCount_; }
 
  private:
   enum class Op { kIdle, kIdentify, kProgrammingStart, kRead, kWrite, kKeyPoll };
