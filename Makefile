@@ -55,7 +55,7 @@ fuzz: deps
 	cmake -S . -B $(FUZZ_DIR) -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
 	  -DCMAKE_CXX_COMPILER=clang++ -DRELAY_FUZZ=ON -DRELAY_TESTS=OFF -DRELAY_BENCH=OFF
 	cmake --build $(FUZZ_DIR) -j $(JOBS) --target fuzz_all
-	scripts/run-fuzz $(FUZZ_DIR) $(FUZZ_SECONDS)
+	scripts/run-fuzz $(FUZZ_DIR) $(FUZZ_SECONDS) $(JOBS)
 
 bench: build
 	$(BUILD_DIR)/bin/bench_devlink

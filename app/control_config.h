@@ -13,7 +13,6 @@
 namespace app {
 
 class Server;
-struct DeviceRef;
 
 // The configurator's actions by name.
 inline constexpr const char* kConfigActions[] = {"identify", "read", "write", "key",
