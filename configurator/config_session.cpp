@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "configurator/expander_exchange.h"
+#include "configurator/image.h"
 #include "devlink/handoff.h"
 
 namespace configurator {
@@ -187,7 +188,14 @@ class ConfigRun {
 
   // The next queued read, write or key poll once the exchange is idle.
   void StartQueued() {
-    if (queued_.empty() || t_.Busy() || t_.Outstanding()) return;
+    if (t_.Busy() || t_.Outstanding()) return;
+    if (reReadPending_) {
+      reReadPending_ = false;
+      Notice(ConfigNotice::Kind::kReReadStarted);
+      Send(t_.Read());
+      return;
+    }
+    if (queued_.empty()) return;
     ConfigCommand c = std::move(queued_.front());
     queued_.pop_front();
     using K = ConfigCommand::Kind;
@@ -245,7 +253,8 @@ class ConfigRun {
       n.data.assign(states.begin(), states.end());
       ch_.Notify(std::move(n));
     }
-    if (h.operationFinished.exchange(0) && ch_.reReadArmed_ && active_ && !t_.Busy()) Send(t_.Read());
+    // A notice that comes during another exchange starts the re-read after it.
+    if (h.operationFinished.exchange(0) && ch_.reReadArmed_ && active_) reReadPending_ = true;
   }
 
   void Events() {
@@ -284,7 +293,7 @@ class ConfigRun {
     n.kind = ConfigNotice::Kind::kExpanderRead;
     n.expander = *active_;
     std::string status;
-    n.ok = ReadExpanderSettings(x_, *active_, n.blocks, &status);
+    n.ok = ReadExpanderSettings(x_, *active_, n.blocks, &status, &n.blocksArrived);
     const bool ok = n.ok;
     if (!ok && script_) failed_ = true;
     const ExpanderBlocks blocks = n.blocks;
@@ -293,15 +302,23 @@ class ConfigRun {
     if (!ok || !ch_.reReadArmed_) return;
     // The re-read after a detector operation: the device's state is written back.
     ch_.reReadArmed_ = false;
+    reReadPending_ = false;
     Notice(ConfigNotice::Kind::kReReadDone);
-    image.resize(kWriteEnd, 0);
+    // What goes back is what the window shows: the image with its repairs.
+    Image shown{};
+    std::copy_n(image.begin(), std::min(image.size(), shown.size()), shown.begin());
+    RepairForShow(shown);
     ConfigCommand w;
     w.kind = ConfigCommand::Kind::kWrite;
-    w.image = std::move(image);
+    w.image.assign(shown.begin(), shown.begin() + kWriteEnd);
     w.imageVariant = kVariantAccepted;
     w.expander = active_;
     w.expanderSettingsRead = true;
     w.blocks = blocks;
+    ConfigNotice started;
+    started.kind = ConfigNotice::Kind::kWriteBackStarted;
+    started.expander = *active_;
+    ch_.Notify(std::move(started));
     StartWrite(std::move(w));
   }
 
@@ -331,6 +348,7 @@ class ConfigRun {
   bool writeSettingsRead_ = false;
   ExpanderBlocks writeBlocks_;
   std::deque<ConfigCommand> queued_;
+  bool reReadPending_ = false;
   std::vector<ConfigCommand>* script_ = nullptr;
   bool failed_ = false;
 };

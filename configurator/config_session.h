@@ -54,7 +54,9 @@ struct ConfigNotice {
     kExpanderWritten,  // `ok`, `expander`
     kStates,           // `expander`, `data`: 3 bytes per slot
     kStatus,           // the status line (LabelBagRielta): `text`
+    kReReadStarted,    // the run began the re-read after an operation's notice
     kReReadDone,       // the re-read after an operation cleared its mark
+    kWriteBackStarted, // the run began writing the re-read image back: `expander`
     kRefused,          // a command refused: `text` says why
     kEnded,            // the run is over
   };
@@ -63,6 +65,7 @@ struct ConfigNotice {
   bool ok = false;
   Expander expander = Expander::kRielta;
   ExpanderBlocks blocks;
+  int blocksArrived = 0;  // kExpanderRead: how many of table, settings, owners came, in that order
   std::vector<uint8_t> data;
   std::string text;
 };

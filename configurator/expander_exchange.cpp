@@ -36,9 +36,10 @@ bool VersionGate(maintenance::Exchange& x, const ExpanderProfile& p, Expander e,
 }  // namespace
 
 bool ReadExpanderSettings(maintenance::Exchange& x, Expander e, ExpanderBlocks& blocks,
-                          std::string* status) {
+                          std::string* status, int* arrived) {
   const ExpanderProfile& p = Profile(e);
   status->clear();
+  *arrived = 0;
   if (!VersionGate(x, p, e, status)) return false;
   for (const Block b : {Block::kTable, Block::kSettings, Block::kOwners}) {
     x.Operation(p.progressMax, 0);
@@ -58,6 +59,7 @@ bool ReadExpanderSettings(maintenance::Exchange& x, Expander e, ExpanderBlocks& 
         return false;
       }
       read = true;
+      ++*arrived;
     }
     if (!read) {
       x.Log(std::string(p.triesExhausted));

@@ -11,10 +11,11 @@
 namespace configurator {
 
 // Reads the expander's blocks into `blocks` (a block keeps what it held when
-// its read failed). `status` gets the status line's text. True when all
-// three blocks were read.
+// its read failed). `status` gets the status line's text; `arrived` how many
+// blocks were stored, in the order table, settings, owners. True when all
+// three were read.
 bool ReadExpanderSettings(maintenance::Exchange& x, Expander e, ExpanderBlocks& blocks,
-                          std::string* status);
+                          std::string* status, int* arrived);
 
 // Writes the detector settings, then after a pause the owner numbers. True
 // when both were acknowledged.

@@ -56,6 +56,8 @@ struct DevsimSetup {
   std::vector<std::string> faults;
   devsim::ExpanderKind expander = devsim::ExpanderKind::kNone;
   int identifyVariant = -1;
+  uint32_t keyAfter = 2;
+  uint8_t expanderSilent = 0;
 };
 
 class ConfiguratorRun : public LinkFixture {
@@ -83,10 +85,12 @@ class ConfiguratorRun : public LinkFixture {
   }
 
   void StartDevice(uint8_t optionsA, const DevsimSetup& s = {}) {
+    StartDevice(SeedImage(optionsA), s);
+  }
+  void StartDevice(const configurator::Image& seed, const DevsimSetup& s) {
     StopDevice();
     std::string why;
-    ASSERT_TRUE(configurator::SaveConfigFile(dir.File("seed.dat"), 250, SeedImage(optionsA), &why))
-        << why;
+    ASSERT_TRUE(configurator::SaveConfigFile(dir.File("seed.dat"), 250, seed, &why)) << why;
     devsim::SimOptions o;
     o.serverAddr = 0x7F000001;
     o.serverPort = udp.BoundPort();
@@ -98,10 +102,12 @@ class ConfiguratorRun : public LinkFixture {
     o.maint.config.seedFile = dir.File("seed.dat");
     o.maint.config.outFile = dir.File("out.dat");
     o.maint.config.identifyVariant = s.identifyVariant;
+    o.maint.config.keyAfter = s.keyAfter;
     for (const std::string& f : s.faults)
       ASSERT_TRUE(devsim::ParseConfigFault(f, &o.maint.config.faults)) << f;
     o.maint.expander.kind = s.expander;
     o.maint.expander.delayMs = 200;
+    o.maint.expander.silentCommand = s.expanderSilent;
     o.durationMs = 120'000;
     sim = std::make_unique<devsim::Simulator>(o);
     ASSERT_TRUE(sim->Open(&why)) << why;
@@ -285,6 +291,67 @@ TEST_F(ConfiguratorRun, ExpanderChainAndTheReReadAfterAnOperation) {
     EXPECT_FALSE(rows[0].empty) << "devsim's seeded detector";
     EXPECT_TRUE(rows[3].empty);
   }
+}
+
+// The operation's notice comes while key polling runs: the re-read starts when
+// the polling ends, and what goes back is the image as the window shows it.
+TEST_F(ConfiguratorRun, ANoticeDuringAnotherExchangeStartsTheReReadAfterIt) {
+  configurator::Image seed = SeedImage(0x08);
+  seed[configurator::off::kLoopTypes] = 200;  // no such loop type: shown, and so written, as 0
+  DevsimSetup s;
+  s.expander = devsim::ExpanderKind::kRielta;
+  s.keyAfter = 1'000'000;  // the key never comes: polling lasts until it is stopped
+  ASSERT_NO_FATAL_FAILURE(StartDevice(seed, s));
+  auto ch = std::make_shared<configurator::ConfigChannel>();
+  std::thread stopper;
+  int reads = 0;
+  const Outcome o = Drive(ch, configurator::ConfiguratorJob(ch, "<Пульт. номер - 1/0/5>"),
+                          [&](const ConfigNotice& n) {
+                            if (n.kind == NK::kTransfer &&
+                                n.transfer.kind == ConfigEvent::Kind::kIdentified)
+                              ch->Post(Cmd(ConfigCommand::Kind::kRead));
+                            if (n.kind == NK::kExpanderRead && n.ok && ++reads == 1) {
+                              ConfigCommand op = Cmd(ConfigCommand::Kind::kOperation);
+                              op.request = configurator::StartRegistrationRequest(
+                                  configurator::kDetectorsAndSensors);
+                              ch->Post(std::move(op));
+                              ch->Post(Cmd(ConfigCommand::Kind::kKeyPoll));
+                              // The notice comes 200 ms after the operation.
+                              stopper = std::thread([ch] {
+                                std::this_thread::sleep_for(700ms);
+                                ch->Post(Cmd(ConfigCommand::Kind::kStop));
+                              });
+                            }
+                            if (n.kind == NK::kExpanderWritten)
+                              ch->Post(Cmd(ConfigCommand::Kind::kClose));
+                          });
+  if (stopper.joinable()) stopper.join();
+  EXPECT_TRUE(o.ok);
+  EXPECT_EQ(o.Find(NK::kTransfer, ConfigEvent::Kind::kKeyRead), nullptr);
+  EXPECT_NE(o.Find(NK::kReReadStarted), nullptr);
+  EXPECT_NE(o.Find(NK::kWriteBackStarted), nullptr);
+  ASSERT_EQ(reads, 2);
+  std::vector<uint8_t> expected(seed.begin(), seed.begin() + 256);
+  expected[configurator::off::kLoopTypes] = 0;
+  for (size_t i = 127; i <= 130; ++i) expected[i] = 0;
+  EXPECT_EQ(DumpedImage(), expected);
+}
+
+// An expander read that fails at its last block says how many blocks came,
+// so that the window keeps the rest as they were.
+TEST_F(ConfiguratorRun, AFailedExpanderReadTellsWhichBlocksCame) {
+  DevsimSetup s;
+  s.expander = devsim::ExpanderKind::kRielta;
+  s.expanderSilent = configurator::kReadOwners;
+  ASSERT_NO_FATAL_FAILURE(StartDevice(0x08, s));
+  const Outcome o = RunScript({Cmd(ConfigCommand::Kind::kRead)});
+  EXPECT_FALSE(o.ok);
+  const ConfigNotice* n = o.Find(NK::kExpanderRead);
+  ASSERT_NE(n, nullptr);
+  EXPECT_FALSE(n->ok);
+  EXPECT_EQ(n->blocksArrived, 2);
+  EXPECT_FALSE(configurator::RowsFromBlocks(configurator::Expander::kRielta, n->blocks)[0].empty)
+      << "the table that came";
 }
 
 }  // namespace

@@ -235,24 +235,22 @@ void ConfigWindow::RefreshWrite() {
 }
 
 void ConfigWindow::Read() {
+  ReadBegins();
+  Post(Command(ConfigCommand::Kind::kRead));
+}
+
+// What a read does to the window, whether the button or the run began it.
+void ConfigWindow::ReadBegins() {
   ProgressBar1->setValue(0);
   EnableTransfer(false);
   LabelBagRielta->clear();
   StopStateCycle();
-  Post(Command(ConfigCommand::Kind::kRead));
 }
 
 void ConfigWindow::Write() {
   if (!HasFLayout(form_.variant)) return;
   PrepareForWrite(form_.image);
-  ProgressBar1->setValue(0);
-  EnableTransfer(false);
-  keys_->Label41->hide();
-  keys_->Label42->hide();
-  LabelBagRielta->clear();
-  StopStateCycle();
-  timer2_.stop();
-  holdWriteOk_ = false;
+  WriteBegins();
   ConfigCommand c;
   c.kind = ConfigCommand::Kind::kWrite;
   c.image.assign(form_.image.begin(), form_.image.begin() + kWriteEnd);
@@ -265,6 +263,15 @@ void ConfigWindow::Write() {
   }
   astraWriteFollows_ = c.expander == Expander::kAstra && c.expanderSettingsRead;
   Post(std::move(c));
+}
+
+// What a write does to the window, whether the button or the run began it.
+void ConfigWindow::WriteBegins() {
+  ReadBegins();
+  keys_->Label41->hide();
+  keys_->Label42->hide();
+  timer2_.stop();
+  holdWriteOk_ = false;
 }
 
 void ConfigWindow::StartKeyPolling() {
@@ -286,7 +293,7 @@ void ConfigWindow::Take(const ConfigNotice& n) {
   using K = ConfigNotice::Kind;
   switch (n.kind) {
     case K::kTransfer: TakeTransfer(n.transfer); break;
-    case K::kExpanderRead: Tab(n.expander)->TakeBlocks(n.blocks, n.ok); break;
+    case K::kExpanderRead: Tab(n.expander)->TakeBlocks(n.blocks, n.blocksArrived, n.ok); break;
     case K::kExpanderWritten:
       if (n.expander != Expander::kAstra) break;
       astraWriteFollows_ = false;
@@ -302,6 +309,11 @@ void ConfigWindow::Take(const ConfigNotice& n) {
     case K::kStatus:
       if (holdWriteOk_ && n.text == Profile(Expander::kAstra).writeOkLabel) break;
       LabelBagRielta->setText(QString::fromStdString(n.text));
+      break;
+    case K::kReReadStarted: ReadBegins(); break;
+    case K::kWriteBackStarted:
+      WriteBegins();
+      astraWriteFollows_ = n.expander == Expander::kAstra;
       break;
     case K::kReReadDone:
       for (ExpanderTab* t : {rielta_, astra_}) t->ReReadDone();

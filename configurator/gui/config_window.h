@@ -69,6 +69,8 @@ class ConfigWindow : public QMainWindow, public ConfigHost {
   void Prepare();
   void Read();
   void Write();
+  void ReadBegins();
+  void WriteBegins();
   void StartKeyPolling();
   void StopKeyPolling();
   void LoadFile();

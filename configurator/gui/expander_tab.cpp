@@ -204,10 +204,15 @@ void ExpanderTab::AfterImageRead() {
   FollowBox();
 }
 
-void ExpanderTab::TakeBlocks(const ExpanderBlocks& blocks, bool ok) {
-  blocks_ = blocks;
-  grid_->Show(RowsFromBlocks(e_, blocks_));
-  ShowNetwork();
+// A failed read leaves the blocks that did not come as they were.
+void ExpanderTab::TakeBlocks(const ExpanderBlocks& blocks, int arrived, bool ok) {
+  if (arrived > 0) blocks_.table = blocks.table;
+  if (arrived > 1) blocks_.settings = blocks.settings;
+  if (arrived > 2) blocks_.owners = blocks.owners;
+  if (arrived > 0) {
+    grid_->Show(RowsFromBlocks(e_, blocks_));
+    ShowNetwork();
+  }
   settingsRead_ = ok;
 }
 

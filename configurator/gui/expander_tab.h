@@ -45,7 +45,7 @@ class ExpanderTab : public QWidget {
   // unread until the expander's read that follows.
   void AfterImageRead();
   // The expander's read ended; `ok` when every block came.
-  void TakeBlocks(const ExpanderBlocks& blocks, bool ok);
+  void TakeBlocks(const ExpanderBlocks& blocks, int arrived, bool ok);
   void TakeStates(std::span<const uint8_t> data);
 
   bool BoxChecked() const;

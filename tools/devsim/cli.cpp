@@ -182,6 +182,9 @@ Behaviour
   --maint-expander-delay MS
                          registration, deletion and network parameters take effect and send
                          their notice (0xF0) this long after the request (default 3000)
+  --maint-expander-silent CMD
+                         the expander leaves requests of command CMD unanswered, e.g. 249
+                         (owner numbers read)
   --skip K               raise the send chaining value by K without sending, once, before a
                          device's first wrapped telegram (K <= 5 stays within the server's
                          look-ahead)
@@ -411,6 +414,9 @@ std::string ParseCommandLine(int argc, const char* const* argv, CliConfig* c) {
     } else if (arg == "--maint-expander-delay") {
       if (!number(86'400'000)) return bad + ": 0..86400000";
       o.maint.expander.delayMs = int64_t(x);
+    } else if (arg == "--maint-expander-silent") {
+      if (!number(255)) return bad + ": 0..255";
+      o.maint.expander.silentCommand = uint8_t(x);
     } else if (arg == "--answer-requests" && flag()) {
       o.answerRequests = true;
     } else if (arg == "--no-answer-requests" && flag()) {

@@ -131,6 +131,10 @@ std::vector<uint8_t> RadioExpander::Handle(const uint8_t* t, int64_t nowMs, std:
     return {};
   }
   const size_t L = t[1];
+  if (p_.silentCommand != 0 && t[3] == p_.silentCommand) {
+    *note = "expander request " + std::to_string(t[3]) + ": left unanswered";
+    return {};
+  }
   auto later = [&](Op op, uint8_t a, uint8_t b, uint8_t c) {
     pending_.push_back({nowMs + p_.delayMs, op, a, b, c});
     return std::vector<uint8_t>{};

@@ -30,6 +30,7 @@ bool ParseExpanderKind(std::string_view text, ExpanderKind* k);
 struct ExpanderProfile {
   ExpanderKind kind = ExpanderKind::kNone;
   int64_t delayMs = 3000;  // from a request to its operation's notice
+  uint8_t silentCommand = 0;  // requests of this command go unanswered; 0 for none
 };
 
 class RadioExpander {
