@@ -163,9 +163,12 @@ std::optional<std::string> StorePeriod(Image& image, Period period, std::string_
 }
 
 void LeaveOptionABox(Image& image, int bit, bool checked) {
+  // Beside a set Astra-RR bit the Rielta bit is not shown: it goes when the Astra-RR box does.
+  const bool hiddenRielta = bit == kAstraExpander && Flag(image, off::kOptionsA, kAstraExpander);
   SetFlag(image, off::kOptionsA, bit, checked);
   // The two radio expanders never stay enabled together.
-  if (checked && bit == kAstraExpander) SetFlag(image, off::kOptionsA, kRieltaExpander, false);
+  if ((checked || hiddenRielta) && bit == kAstraExpander)
+    SetFlag(image, off::kOptionsA, kRieltaExpander, false);
   if (checked && bit == kRieltaExpander) SetFlag(image, off::kOptionsA, kAstraExpander, false);
 }
 

@@ -170,7 +170,8 @@ std::optional<std::string> StorePeriod(Image& image, Period period, std::string_
 // ---- Option byte A boxes ----
 
 // Leaving a box stores its bit and nothing else, except that a checked
-// expander box clears the other expander's bit.
+// expander box clears the other expander's bit, and so does the Astra-RR box
+// unchecked, since its bit kept the Rielta bit from being shown.
 void LeaveOptionABox(Image& image, int bit, bool checked);
 // The box's state when the image is shown: with both expander bits set the
 // Astra-RR box wins and the Rielta box shows unchecked.

@@ -238,6 +238,7 @@ TEST(ConfigImage, OptionABoxesChangeOnlyTheirBitExceptTheExpanderPair) {
       {0x08, kAstraExpander, true, 0x80}, {0x80, kRieltaExpander, true, 0x08},
       {0x88, kAstraExpander, true, 0x80}, {0x87, kAstraExpander, false, 0x07},
       {0x81, kRieltaExpander, false, 0x81}, {0x09, kRieltaExpander, false, 0x01},
+      {0x88, kAstraExpander, false, 0x00}, {0x08, kAstraExpander, false, 0x08},
   };
   for (const auto& c : pair) {
     Image image{};

@@ -163,6 +163,7 @@ TEST_F(Configurator, EditsOnTheTabsAreWhatTheWriteChanges) {
   EXPECT_EQ(C<QLineEdit>("EditKey")->text(), "930007E1963C5A01");
   C<QPushButton>("ButtonWriteKey")->click();
   EXPECT_EQ(keys->item(1, 1)->text(), "E1963C5A");
+  EXPECT_TRUE(C<QWidget>("PanelKey")->isVisible()) << "the key stays at hand for another row";
 
   ASSERT_TRUE(C<QPushButton>("ButtonWrite")->isEnabled());
   C<QPushButton>("ButtonWrite")->click();

@@ -279,19 +279,22 @@ TEST_F(Console, AStopWhileTheClosingQuestionIsOpenHappensOnce) {
   EXPECT_EQ(MemoText().count("CNCB0 - закрыт."), 1);
 }
 
-TEST_F(Console, TheRealQuestionBoxSaysDaAndNetAndEscapeIsNo) {
-  auto box = console::gui::MakeQuestionBox(nullptr, "Заголовок", "Исполнить?");
-  EXPECT_EQ(box->windowTitle(), "Заголовок");
-  EXPECT_EQ(box->text(), "Исполнить?");
-  QStringList texts;
-  for (QAbstractButton* b : box->buttons()) texts << b->text();
-  texts.sort();
-  EXPECT_EQ(texts, (QStringList{"Да", "Нет"}));
-  ASSERT_NE(box->escapeButton(), nullptr);
-  EXPECT_EQ(box->escapeButton()->text(), "Нет");
-  QTimer::singleShot(0, box.get(), [&] { QTest::keyClick(box.get(), Qt::Key_Escape); });
-  box->exec();
-  EXPECT_EQ(box->clickedButton()->text(), "Нет");
+TEST_F(Console, TheRealQuestionBoxesSayTheirTwoAnswersAndEscapeIsNo) {
+  for (const auto& [yes, no] : {std::pair<QString, QString>{"Да", "Нет"}, {"OK", "Отмена"}}) {
+    auto box = yes == "Да" ? console::gui::MakeQuestionBox(nullptr, "Заголовок", "Исполнить?")
+                           : console::gui::MakeQuestionBox(nullptr, "Заголовок", "Исполнить?", yes, no);
+    EXPECT_EQ(box->windowTitle(), "Заголовок");
+    EXPECT_EQ(box->text(), "Исполнить?");
+    QStringList texts;
+    for (QAbstractButton* b : box->buttons()) texts << b->text();
+    EXPECT_EQ(texts.size(), 2);
+    EXPECT_TRUE(texts.contains(yes) && texts.contains(no)) << texts.join(",").toStdString();
+    ASSERT_NE(box->escapeButton(), nullptr);
+    EXPECT_EQ(box->escapeButton()->text(), no);
+    QTimer::singleShot(0, box.get(), [&] { QTest::keyClick(box.get(), Qt::Key_Escape); });
+    box->exec();
+    EXPECT_EQ(box->clickedButton()->text(), no);
+  }
 }
 
 // ---- tab "Настройки" ----------------------------------------------------------------

@@ -374,7 +374,7 @@ void ConfigWindow::TakeTransfer(const ConfigEvent& e) {
       // Nothing else of the run is shown while the question is open.
       pump_.stop();
       ConfigCommand c = Command(ConfigCommand::Kind::kAnswer);
-      c.goOn = asker_.Ask(this, "Прибор не отвечает", "Продолжить?");
+      c.goOn = asker_.Confirm(this, "Прибор не отвечает", "Продолжить?");
       Post(std::move(c));
       if (open_) pump_.start();
       break;

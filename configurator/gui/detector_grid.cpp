@@ -75,7 +75,10 @@ DetectorGrid::DetectorGrid(Expander e, ConfigHost& host, QWidget* parent)
     owner->setFixedWidth(kOwnerWidth);
     owner->hide();
     connect(owner, &QLineEdit::textEdited, this,
-            [this, i](const QString& t) { rows_[i].owner = t.toStdString(); });
+            [this, i](const QString& t) {
+              host_.Edited();
+              rows_[i].owner = t.toStdString();
+            });
     owners_[i] = owner;
     auto* fob = new QLabel(Q(kFobLabel), table_->viewport());
     fob->setObjectName(QString("LabelVS%1").arg(i + 1));
@@ -164,6 +167,7 @@ void DetectorGrid::OpenList(int slot, int column) {
 
 void DetectorGrid::ListChosen(int item) {
   if (listKind_ == ListKind::kNone) return;
+  host_.Edited();
   if (listKind_ == ListKind::kZone)
     for (std::string_view w : ZoneWarnings(e_, rows_, listSlot_, item))
       host_.Asker().Notice(this, Q(kWarningCaption), Q(w));
@@ -181,7 +185,10 @@ bool DetectorGrid::eventFilter(QObject* watched, QEvent* e) {
       auto* m = static_cast<QMouseEvent*>(e);
       const QModelIndex at = table_->indexAt(m->position().toPoint());
       if (at.isValid() && m->button() == Qt::LeftButton) {
-        if (PressToggles(e_, rows_[at.row()], at.column())) ShowRow(at.row());
+        if (PressToggles(e_, rows_[at.row()], at.column())) {
+          host_.Edited();
+          ShowRow(at.row());
+        }
         // A press on the cell already selected places its list again.
         if (at.row() == table_->currentRow() && at.column() == table_->currentColumn())
           OpenList(at.row(), at.column());

@@ -202,6 +202,7 @@ void KeyTab::TakeKey(std::span<const uint8_t> data) {
 void KeyTab::WriteKey() {
   const int row = SelectedRow();
   if (row < 0) return;
+  host_.Edited();
   const std::string text = KeyTextFromBuffer(buffer_, form_.variant);
   for (int r : RowsHoldingKey(keys_, text)) {
     if (!host_.Asker().Ask(this, Q(kDuplicateKeyCaption), Q(kDuplicateKeyQuestion))) {
@@ -213,12 +214,12 @@ void KeyTab::WriteKey() {
   keys_[row].hex = text;
   ShowRows();
   Encode();
-  PanelKey->hide();
 }
 
 void KeyTab::DeleteKey() {
   const int row = SelectedRow();
   if (row < 0) return;
+  host_.Edited();
   keys_[row].hex.clear();
   ShowRows();
   Encode();
@@ -235,6 +236,7 @@ bool KeyTab::eventFilter(QObject* watched, QEvent* e) {
     // The rights of keys are the "VordaF" layout's only.
     if (at.column() >= kFirstMark && at.column() < kFirstMark + kMarks &&
         form_.variant == kVariantF) {
+      host_.Edited();
       bool& mark = keys_[at.row()].marks[at.column() - kFirstMark];
       mark = !mark;
       ShowRows();
