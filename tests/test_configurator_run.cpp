@@ -183,6 +183,12 @@ class ConfiguratorRun : public LinkFixture {
     c.kind = k;
     return c;
   }
+  // A registration of detectors and sensors, re-read on its notice.
+  static ConfigCommand Registration() {
+    ConfigCommand op = Cmd(ConfigCommand::Kind::kOperation);
+    op.request = configurator::StartRegistrationRequest(configurator::kDetectorsAndSensors);
+    return op;
+  }
   static ConfigCommand Write(const configurator::Image& im, uint8_t variant = 250) {
     ConfigCommand c = Cmd(ConfigCommand::Kind::kWrite);
     c.image.assign(im.begin(), im.end());
@@ -272,10 +278,7 @@ TEST_F(ConfiguratorRun, ExpanderChainAndTheReReadAfterAnOperation) {
                                   n.transfer.kind == ConfigEvent::Kind::kIdentified)
                                 ch->Post(Cmd(ConfigCommand::Kind::kRead));
                               if (n.kind == NK::kExpanderRead && n.ok && ++reads == 1) {
-                                ConfigCommand op = Cmd(ConfigCommand::Kind::kOperation);
-                                op.request = configurator::StartRegistrationRequest(
-                                    configurator::kDetectorsAndSensors);
-                                ch->Post(std::move(op));
+                                ch->Post(Registration());
                               }
                               if (n.kind == NK::kExpanderWritten && n.ok && ++writes == 1)
                                 ch->Post(Cmd(ConfigCommand::Kind::kClose));
@@ -311,10 +314,7 @@ TEST_F(ConfiguratorRun, ANoticeDuringAnotherExchangeStartsTheReReadAfterIt) {
                                 n.transfer.kind == ConfigEvent::Kind::kIdentified)
                               ch->Post(Cmd(ConfigCommand::Kind::kRead));
                             if (n.kind == NK::kExpanderRead && n.ok && ++reads == 1) {
-                              ConfigCommand op = Cmd(ConfigCommand::Kind::kOperation);
-                              op.request = configurator::StartRegistrationRequest(
-                                  configurator::kDetectorsAndSensors);
-                              ch->Post(std::move(op));
+                              ch->Post(Registration());
                               ch->Post(Cmd(ConfigCommand::Kind::kKeyPoll));
                               // The notice comes 200 ms after the operation.
                               stopper = std::thread([ch] {
