@@ -70,6 +70,7 @@ void FeedConfigurator(configurator::gui::ConfigWindow& w) {
   ConfigNotice blocks;
   blocks.kind = ConfigNotice::Kind::kExpanderRead;
   blocks.ok = true;
+  blocks.blocksArrived = 3;
   blocks.expander = configurator::Expander::kRielta;
   const uint8_t devices[][7] = {{0, 0x41, 0x11, 1, 1, 1, 0x80},
                                 {1, 0x11, 0x14, 2, 1, 2, 0x00},
